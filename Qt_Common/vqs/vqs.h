@@ -1,0 +1,203 @@
+// The sensor object: one per tab. Link, framings, records, commands, parameters,
+// measurement worker and firmware transfer. Implementation is split by concern:
+//   vqs_link.cpp       port open/close/read/write (through SerialPortIo)
+//   vqs_crc.cpp        CRC-16/CCITT
+//   vqs_uart.cpp       UART framing and retransmission
+//   vqs_usb.cpp        USB framing, acknowledgement and retransmission
+//   vqs_tables.cpp     code tables and record conversions
+//   vqs_params.cpp     parameter record <-> JSON
+//   vqs_commands_*.cpp the command set and dispatchers
+//   vqs_worker.cpp     measurement worker (start, cycle, stop, reconnect)
+//   vqs_firmware.cpp   firmware transfer
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "vqs_crc.h"
+#include "vqs_records.h"
+
+struct cJSON;
+class SerialPortIo;  // serialport.h: Qt-free port interface (POSIX and Win32 implementations)
+
+using VQSBuffer = std::unique_ptr<uint8_t[]>;
+
+extern const char* const appVersion;  // "1.8.0.3"
+
+// Code tables (texts exactly as the sensor's documentation names them).
+const char* gasTableText(uint32_t id);          // null for an ID not in the table
+const char* concUnitText(uint8_t code);         // "%LEL(ISO)", "%VOL", "%LEL(IEC)", "PPM"; null otherwise
+const char* sensorTypeText(uint32_t type);      // "Unknown Sensor" for any other value
+const char* statusCodeText(uint8_t code);       // sensor status code; null when not in the table
+const char* replyStatusName(uint8_t code);      // UART reply status 0x00..0x20
+void statusBitsToText(uint32_t bits, char* out);  // out: at least 502 bytes
+
+// Parameter record <-> JSON document.
+cJSON* paramsToJson(const kernelParams_t* params);
+int jsonToParams(const cJSON* document, kernelParams_t* params);
+
+class VQS : public QObject {
+    Q_OBJECT
+
+public:
+    explicit VQS(QObject* parent = nullptr);
+    ~VQS() override;
+
+    // ---- link ----
+    char sensorName[160];
+    int portNumber = -1;
+    std::string portPath;  // when set, connect() opens this device path instead of COM<portNumber>
+    int transport = 0;     // 0 USB framing, 1 UART framing
+    uint8_t retryCount = 1;
+    std::unique_ptr<SerialPortIo> portHandle;
+    bool portOpen = false;
+    VQSBuffer pendingRequest;
+    uint16_t pendingRequestLength = 0;
+    uint32_t txPackets = 0;
+    uint32_t rxPackets = 0;
+    uint32_t retransmissions = 0;
+    uint64_t txBytes = 0;
+    uint64_t rxBytes = 0;
+
+    VQSStatus connect();
+    VQSStatus disconnect();
+    int serialWrite(uint8_t* data, uint32_t length);
+    int serialRead(uint8_t* data, uint32_t length);
+
+    // ---- UART framing ----
+    char statusText[256];
+    uartReplyHeader_t lastReplyHeader{};
+    uint8_t uartRxArea[kUartRxAreaSize];
+
+    int uartSend(uint16_t cmdId, uint8_t* payload, uint16_t length);
+    int getUARTPacket(uint16_t cmdId, uint8_t* buffer, uint32_t bufferSize);
+    int uartRecv(uint16_t cmdId, uint8_t* buffer, uint32_t bufferSize);
+    void DumpReplyHdr(const uartReplyHeader_t* header);
+
+    // ---- USB framing ----
+    uint16_t usbSequence = 1;
+    uint16_t lastUsbFlags = 0;
+    uint16_t checksumErrors = 0;
+    uint16_t versionErrors = 0;
+    uint16_t truncationErrors = 0;
+
+    int usbSend(uint16_t cmdId, uint8_t* payload, uint16_t length);
+    VQSBuffer getPacket(uint16_t* length);
+    VQSBuffer usbRecv(uint16_t cmdId, uint16_t* length, uint32_t waitSeconds);
+    uint32_t receiveAck();
+
+    // ---- identity, version and records ----
+    char versionText[128];
+    char firmwareVersionText[32];
+    char hardwareVersionText[16];
+    uint8_t firmwareVersion[4];
+    uint8_t hardwareVersion[4];
+    uint16_t firmwareNumber = 0;
+    bool v3Answer = false;
+    char mcuId[32];
+    char sensorSku[32];
+    sensorInfo_t sensorInfo{};
+    char gasName[64];
+    char postText[2048];
+    bool postPassed = false;
+    uint8_t enviro[40];
+    uint8_t calibrationReply[140];
+    kernelParams_t params{};
+    char paramsJson[4096];
+    float analogOut = 0.0f;
+    bool useVolUnit = true;
+    uint8_t concUnit = 0;
+    answer_t answer{};
+
+    // run counters
+    uint32_t cycleCount = 0;
+    int32_t sensorCycle = -1;
+    int32_t lastSensorCycle = 0;
+    int commFailed = 0;
+    bool running = false;
+    // Set from the GUI thread when the tab asks for a stop, so that an endless
+    // sample poll ends within one poll instead of starving the queued stop.
+    std::atomic<bool> stopRequested{false};
+
+    void gasNameFromId(uint32_t id);
+
+    // ---- command set ----
+    VQSStatus usbGetAnswer();
+    VQSStatus getEnviro();
+    VQSStatus usbSetState(VQSState state);
+    VQSStatus usbClearHistory();
+    VQSStatus usbGetVersion();
+    VQSStatus usbReboot();
+    VQSStatus usbGetParams();
+    VQSStatus usbGetSensorName();
+    VQSStatus uartGetVerboseAnswer();
+    VQSStatus uartGetEngData(uint8_t* destination);
+    VQSStatus uartGetVersion();
+    VQSStatus uartGetSensorInfo();
+    VQSStatus uartReadFlash(uart_readflash_t request, uint8_t* destination);
+    VQSStatus uartGetParams();
+    VQSStatus uartCalibrate(cal_rqst_t request);
+    VQSStatus uartSetState(VQSState state);
+    VQSStatus uartClearHistory();
+    VQSStatus uartReboot();
+    VQSStatus uartGetAnalogOut();
+    VQSStatus setParams();
+
+    // dispatchers
+    VQSStatus reboot();
+    VQSStatus getVersion();
+    VQSStatus getSensorName();
+    VQSStatus getParams();
+    VQSStatus clearHistory();
+    VQSStatus setState(VQSState state);
+    VQSStatus getAnswer();
+    VQSStatus readFlash(uart_readflash_t request, uint8_t* destination);
+    VQSStatus calibrate(cal_rqst_t request);
+    VQSStatus getAnalogOut();
+    VQSStatus runPost();
+
+    // ---- measurement worker ----
+    bool isRunning() const { return running; }
+    VQSStatus uartGetAnswer();
+    VQSStatus reconnect();
+    void postCycleDelay();
+
+    // ---- firmware transfer ----
+    VQSStatus updateFirmware(char* path);
+    VQSStatus usbUpdateFirmware(char* path);
+    VQSStatus uartUpdateFirmware(char* path);
+    // Where the UART flasher is looked for; empty result when it is nowhere.
+    QString flasherPath() const;
+    // Device code shows no dialogs: a problem the user must see (the missing
+    // flasher) is handed to whoever set this hook (the tab), else only logged.
+    std::function<void(const QString& text, const QString& informativeText)> userError;
+
+signals:
+    void VQSWorkComplete();
+    void VQSStopped();
+    void VQSFWChunkWritten(int progress);
+    // The texts are owned by the receiver's copy, so a queued receiver can read them safely.
+    void VQSEventNotification(QString subject, QString message);
+    void VQSUpdateTimeLog(QString event);
+
+public slots:
+    void startVQS();
+    void stopVQS();
+
+private slots:
+    void doWork();
+    void uartEngDataToVerboseAnswerV3(flam_data_v3_t* data);
+    void uartEngDataToVerboseAnswer(flam_data_t* data);
+
+private:
+    // Local date and time "MM/dd hh:mm:ss" for user-facing reply texts.
+    static QString replyTimeStamp();
+    // Sleeps used by the worker and framings; a seam so tests can count waits.
+    void sleepMs(unsigned ms);
+};
