@@ -137,6 +137,9 @@ public:
     VQSStatus usbGetParams();
     VQSStatus usbGetSensorName();
     VQSStatus uartGetVerboseAnswer();
+    // Refuses a reply announcing more than 1020 bytes or more than destinationSize.
+    VQSStatus uartGetEngData(uint8_t* destination, size_t destinationSize);
+    // For the record chosen by v3Answer (84 or 100 bytes).
     VQSStatus uartGetEngData(uint8_t* destination);
     VQSStatus uartGetVersion();
     VQSStatus uartGetSensorInfo();
@@ -148,6 +151,8 @@ public:
     VQSStatus uartReboot();
     VQSStatus uartGetAnalogOut();
     VQSStatus setParams();
+    // Shared by both parameter reads: parse a received transfer record into params.
+    VQSStatus storeParamsRecord(const uint8_t* record, size_t length);
 
     // dispatchers
     VQSStatus reboot();

@@ -44,7 +44,7 @@ struct sensorInfo_t {
     char infoText1[16];
     char infoText2[16];
     char calibrationDate[16];
-    char infoText4[16];
+    char infoText4[12];  // 84..95: the word at 96 ends the record, so the fourth text holds 11 characters
     uint32_t infoWord;
 };
 

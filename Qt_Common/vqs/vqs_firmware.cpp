@@ -1,0 +1,254 @@
+// Firmware transfer into the sensor: streamed 64-byte chunks over the USB
+// framing, or the sensor's UART bootloader driven by the external flasher.
+#include "vqs.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QStringList>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr uint16_t kCmdFirmwareChunk = 0x01A4;
+constexpr uint16_t kCmdEnterBootloader = 0x63;
+constexpr uint32_t kChunkWritten = 3;
+constexpr uint32_t kChunkReplyWaitSeconds = 5;
+constexpr uint16_t kChunkCheckSeed = 0xFFFF;
+
+constexpr unsigned kBootloaderStartMs = 3000;
+constexpr int kFlasherStartMs = 30000;
+constexpr int kFlasherOutputWaitMs = 2000;
+constexpr int kFlasherSilentWaitsAllowed = 9;  // the tenth silent wait in a row ends reading
+constexpr int kFlasherFinishMs = 90000;
+constexpr unsigned kAfterFlashMs = 3000;
+// Enough for a few progress records; a flasher that prints without any line
+// break cannot make the kept tail grow without bound.
+constexpr int kFlasherTailLimit = 4096;
+
+// Application region of the sensor's controller (1 KiB pages): page 6 onwards,
+// 114 pages erased, i.e. 0x08001800 .. 0x0801DFFF. The flasher's page options
+// ("-s 6 -e 114") are ignored by its current versions when writing a file, which
+// then write from page 0 over the sensor's boot code; the same region as start
+// address and length is honoured by every version that has it, and the flasher
+// refuses a mix of both forms.
+const char* const kFlasherRegion = "0x08001800:0x1C800";
+
+#ifdef Q_OS_WIN
+const char* const kFlasherFileName = "/stm32flash.exe";
+const char* const kFlasherFixedPath = "C:\\Relaybank\\executables\\stm32flash.exe";
+#else
+const char* const kFlasherFileName = "/stm32flash";
+#endif
+
+// Progress of the flasher: the integer part of the last "<digits>.<digits>%".
+const QRegularExpression& progressPattern() {
+    static const QRegularExpression pattern(QStringLiteral("((\\d+).(\\d+)%)"));
+    return pattern;
+}
+
+}  // namespace
+
+VQSStatus VQS::updateFirmware(char* path) {
+    switch (transport) {
+    case 0:
+        return usbUpdateFirmware(path);
+    case 1:
+        return uartUpdateFirmware(path);
+    default:
+        return VQS_FAILURE;
+    }
+}
+
+VQSStatus VQS::usbUpdateFirmware(char* path) {
+    const QString filePath = QString::fromLatin1(path);
+    const QFileInfo info(filePath);
+    if (!info.isFile() || !info.isReadable()) {
+        qWarning() << sensorName << "- Unable to find or access '" << path << "'";
+        return VQS_FAILURE;
+    }
+    const qint64 size = info.size();
+    if (size < 0) {
+        qWarning() << sensorName << "- Unable to file stats";
+        return VQS_FAILURE;
+    }
+
+    if (connect() != VQS_SUCCESS) {
+        qWarning() << sensorName << "- Transfer failed";
+        return VQS_FAILURE;
+    }
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qWarning() << sensorName << "- Unable to open '" << path << "'";
+        disconnect();
+        return VQS_FAILURE;
+    }
+    qInfo() << "Writing file '" << path << "' (" << size << "bytes )";
+
+    firmwareWriteRequest request;
+    std::memset(&request, 0, sizeof(request));
+    uint32_t chunk = 0;
+    qint64 sent = 0;
+    uint16_t check = kChunkCheckSeed;
+
+    for (;;) {
+        const qint64 count = file.read(reinterpret_cast<char*>(request.data), sizeof(request.data));
+        if (count == 0) {
+            file.close();
+            disconnect();
+            return VQS_SUCCESS;
+        }
+        if (count < 0) {
+            // The image changed or vanished under us: a partial write must not look complete.
+            qWarning() << sensorName << "- Unable to read '" << path << "'";
+            file.close();
+            disconnect();
+            return VQS_FAILURE;
+        }
+        sent += count;
+        request.chunkNumber = chunk;
+        // The check value covers the whole padded data field and chains from chunk to chunk.
+        check = crc16(request.data, sizeof(request.data), check);
+        request.checksum = check;
+        if (sent >= size)
+            request.lastChunk = 1;
+
+        uint16_t length = 0;
+        VQSBuffer reply;
+        if (usbSend(kCmdFirmwareChunk, reinterpret_cast<uint8_t*>(&request), sizeof(request)) == 0)
+            reply = usbRecv(kCmdFirmwareChunk, &length, kChunkReplyWaitSeconds);
+
+        firmwareWriteReply result{};
+        if (reply && length >= sizeof(result))
+            std::memcpy(&result, reply.get(), sizeof(result));
+        if (!reply)
+            qWarning() << sensorName << "- Transfer failed";
+        else if (length < sizeof(result))
+            qWarning() << sensorName << "- fwWrite incomplete reply received";
+        else if (result.chunkNumber != chunk)
+            qWarning() << sensorName << "- Data written out of sequence, abort!";
+        else if (result.status != kChunkWritten)
+            qWarning().noquote() << sensorName << QStringLiteral("- Failed status: 0x%1").arg(result.status, 0, 16);
+        if (!reply || length < sizeof(result) || result.chunkNumber != chunk || result.status != kChunkWritten) {
+            file.close();
+            disconnect();
+            return VQS_FAILURE;
+        }
+
+        ++chunk;
+        const double percent = static_cast<double>(sent) / static_cast<double>(size) * 100.0;
+        qWarning() << sensorName << "- wrote" << sent << "bytes";
+        qDebug() << percent;
+        emit VQSFWChunkWritten(static_cast<int>(percent));
+        std::memset(request.data, 0, sizeof(request.data));
+    }
+}
+
+QString VQS::flasherPath() const {
+    const QString besideProgram = QCoreApplication::applicationDirPath() + QLatin1String(kFlasherFileName);
+    if (QFileInfo(besideProgram).isFile())
+        return besideProgram;
+#ifdef Q_OS_WIN
+    const QString fixed = QString::fromLatin1(kFlasherFixedPath);
+    return QFileInfo(fixed).isFile() ? fixed : QString();
+#else
+    return QStandardPaths::findExecutable(QStringLiteral("stm32flash"));
+#endif
+}
+
+VQSStatus VQS::uartUpdateFirmware(char* path) {
+    const QString flasher = flasherPath();
+    if (flasher.isEmpty()) {
+        qWarning() << sensorName << "- flasher not found";
+        if (userError)
+            userError(QStringLiteral("File Open Error"), QStringLiteral("Could not open 'stm32flash.exe'"));
+        return VQS_FAILURE;
+    }
+
+    emit VQSFWChunkWritten(0);
+
+    if (connect() != VQS_SUCCESS || uartSend(kCmdEnterBootloader, nullptr, 0) != 0) {
+        disconnect();
+        return VQS_FAILURE;
+    }
+    if (uartRecv(kCmdEnterBootloader, nullptr, 0) != 0) {
+        qWarning() << sensorName << "- set bootloader mode failed";
+        disconnect();
+        return VQS_FAILURE;
+    }
+    // The flasher needs the port to itself; the sensor restarts into its bootloader meanwhile.
+    disconnect();
+    sleepMs(kBootloaderStartMs);
+
+    const QString port = portPath.empty() ? QStringLiteral("COM%1").arg(portNumber)
+                                          : QString::fromStdString(portPath);
+    const QStringList arguments{QStringLiteral("-S"), QLatin1String(kFlasherRegion),
+                                QStringLiteral("-b"), QStringLiteral("115200"),
+                                QStringLiteral("-w"), QString::fromLatin1(path), port};
+    QProcess process;
+    process.start(flasher, arguments, QIODevice::ReadWrite);
+    if (!process.waitForStarted(kFlasherStartMs)) {
+        qWarning().noquote() << sensorName << "- flasher did not start:" << process.errorString();
+        return VQS_FAILURE;
+    }
+
+    // Progress records end in '\r' or '\n' and arrive cut at arbitrary points, several
+    // per read; the unfinished tail is kept so a number is never read half-arrived.
+    QByteArray tail;
+    int progress = 0;
+    int silentWaits = 0;
+    for (;;) {
+        if (process.bytesAvailable() == 0 && !process.waitForReadyRead(kFlasherOutputWaitMs)) {
+            if (++silentWaits > kFlasherSilentWaitsAllowed)
+                break;
+            continue;
+        }
+        silentWaits = 0;
+        tail += process.readAllStandardOutput();
+
+        int value = -1;
+        int recordStart = 0;
+        for (int i = 0; i <= tail.size(); ++i) {
+            const bool end = i == tail.size();
+            if (!end && tail[i] != '\r' && tail[i] != '\n')
+                continue;
+            // A record still open at the end counts once its '%' is in: the digits
+            // before it are whole because the record's start is kept.
+            const QString record = QString::fromUtf8(tail.constData() + recordStart, i - recordStart);
+            auto matches = progressPattern().globalMatch(record);
+            while (matches.hasNext())
+                value = matches.next().captured(2).toInt();
+            recordStart = i + 1;
+        }
+        const int lastBreak = std::max(tail.lastIndexOf('\r'), tail.lastIndexOf('\n'));
+        tail.remove(0, lastBreak + 1);
+        if (tail.size() > kFlasherTailLimit)
+            tail.remove(0, tail.size() - kFlasherTailLimit);
+
+        if (value >= 0 && value != progress) {
+            emit VQSFWChunkWritten(value);
+            progress = value;
+        }
+    }
+
+    if (progress == 100) {
+        process.waitForFinished(kFlasherOutputWaitMs);
+        sleepMs(kAfterFlashMs);
+        return VQS_SUCCESS;
+    }
+    if (!process.waitForFinished(kFlasherFinishMs)) {
+        qWarning() << sensorName << "- flasher did not finish, stopping it";
+        process.kill();
+        process.waitForFinished(kFlasherOutputWaitMs);
+    }
+    const QByteArray errors = process.readAllStandardError().trimmed();
+    qWarning().noquote() << sensorName << "- firmware write incomplete:" << QString::fromUtf8(errors);
+    return VQS_FAILURE;
+}

@@ -1,0 +1,114 @@
+// The sensor object's serial link: open, configure, close, and single-call reads and writes.
+#include "vqs.h"
+
+#include <QDebug>
+
+#include <cstdio>
+
+#include "serialport.h"
+
+namespace {
+
+struct TransportPortSettings {
+    int transport;
+    SerialPortSettings settings;
+};
+
+// Baud rate, then read interval / multiplier / constant, then write multiplier / constant (ms).
+const TransportPortSettings kTransportPortSettings[] = {
+    {0, {115200, 100, 40, 100, 20, 100}},  // USB framing: the sensor's own virtual COM port
+    {1, {38400, 0, 40, 1000, 20, 100}},    // UART framing: USB-to-UART adapter
+};
+
+const SerialPortSettings* settingsForTransport(int transport) {
+    for (const TransportPortSettings& entry : kTransportPortSettings) {
+        if (entry.transport == transport) return &entry.settings;
+    }
+    return nullptr;
+}
+
+const char* const kOpenFailureText[] = {
+    nullptr,                              // SerialOpenResult::Ok
+    "- error opening serial port",        // OpenFailed
+    "- error getting device state",       // GetStateFailed
+    "- error setting device parameters",  // SetStateFailed
+    "- error setting timeouts",           // SetTimeoutsFailed
+};
+
+// How long an empty read waits before it hands back, so that a silent port is not polled flat out.
+constexpr unsigned kEmptyReadPauseMs = 200;
+
+void* handleForLog(const std::unique_ptr<SerialPortIo>& port) {
+    return port ? reinterpret_cast<void*>(port->nativeHandle()) : nullptr;
+}
+
+}  // namespace
+
+VQSStatus VQS::connect() {
+    // An explicit device path replaces the port number, so the number is not checked then.
+    if (portPath.empty() && portNumber == 0) {
+        qWarning() << sensorName << "- bad COM port number. Cannot open port";
+        return VQS_FAILURE;
+    }
+    if (portOpen) return VQS_SUCCESS;
+
+    const SerialPortSettings* settings = settingsForTransport(transport);
+    if (!settings) {
+        // No settings exist for an unknown transport; opening the port would only mislead.
+        qWarning() << sensorName << "- unknown transport" << transport;
+        return VQS_FAILURE;
+    }
+
+    char comPath[32];
+    std::snprintf(comPath, sizeof(comPath), "\\\\.\\COM%d", portNumber);
+    const char* path = portPath.empty() ? comPath : portPath.c_str();
+
+    std::unique_ptr<SerialPortIo> port = createSerialPort();
+    const SerialOpenResult result = port->open(path, *settings);
+    if (result != SerialOpenResult::Ok) {
+        // The port has already closed whatever it opened.
+        const char* text = kOpenFailureText[static_cast<int>(result)];
+        if (result != SerialOpenResult::OpenFailed)
+            qWarning() << sensorName << text;
+        else if (portPath.empty())
+            qWarning() << sensorName << text << portNumber;
+        else
+            qWarning() << sensorName << text << portPath.c_str();
+        return VQS_FAILURE;
+    }
+    portHandle = std::move(port);
+    portOpen = true;
+    return VQS_SUCCESS;
+}
+
+VQSStatus VQS::disconnect() {
+    if (!portOpen) return VQS_SUCCESS;
+    if (portHandle && !portHandle->close()) {
+        qWarning() << sensorName << "- error closing serial port";
+        return VQS_FAILURE;
+    }
+    portHandle.reset();
+    portOpen = false;
+    return VQS_SUCCESS;
+}
+
+int VQS::serialWrite(uint8_t* data, uint32_t length) {
+    const long written = (portOpen && portHandle) ? portHandle->write(data, length) : -1;
+    if (written < 0) {
+        qWarning() << sensorName << "- error writing to serial port" << handleForLog(portHandle);
+        return 0;
+    }
+    return static_cast<int>(written);
+}
+
+int VQS::serialRead(uint8_t* data, uint32_t length) {
+    if (!portOpen || !portHandle || length == 0) return 0;
+    const long got = portHandle->read(data, length);
+    if (got < 0) return 0;  // failed (hung up): the caller learns at once, without a pause
+    if (got == 0) {
+        portHandle->flush();
+        sleepMs(kEmptyReadPauseMs);
+        return 0;
+    }
+    return static_cast<int>(got);
+}

@@ -1,0 +1,71 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeySequence>
+#include <QMessageBox>
+
+#include "tarnlitesystemtab.h"
+
+namespace {
+
+// Questions are parentless modal boxes with Cancel as the safe default.
+bool confirm(const QString& text, const QString& informativeText, const QString& styleSheet)
+{
+    QMessageBox msgBox;
+    msgBox.setText(text);
+    msgBox.setInformativeText(informativeText);
+    msgBox.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+    msgBox.setDefaultButton(QMessageBox::Cancel);
+    msgBox.setStyleSheet(styleSheet);
+    return msgBox.exec() == QMessageBox::Ok;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow)
+{
+    ui->setupUi(this);
+
+    ui->action_addSystem->setShortcut(QKeySequence::New);
+    connect(ui->action_addSystem, &QAction::triggered, this, [this](bool) { addSystem(); });
+    connect(ui->tabWidget, &QTabWidget::tabCloseRequested, this, &MainWindow::removeSystem);
+
+    addSystem(QString());
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+}
+
+void MainWindow::addSystem(QString tabName)
+{
+    if (tabName.isEmpty())
+        tabName = "New Tab";
+    auto* tab = new TarnLiteSystemTab(ui->tabWidget);
+    ui->tabWidget->addTab(tab, tabName);
+    ui->tabWidget->setCurrentIndex(ui->tabWidget->count() - 1);
+}
+
+void MainWindow::removeSystem(int index)
+{
+    if (!confirm("Close Tab Requested", "Do you really want to close the tab?", "QLabel{min-width: 500px;}"))
+        return;
+    // The tab may still be inside one of its own handlers; let the event loop
+    // delete it, which also takes it out of the tab widget.
+    if (QWidget* page = ui->tabWidget->widget(index))
+        page->deleteLater();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (confirm("Close Program Requested", "Do you really want to close this program?",
+                "QLabel{min-width: 300px;}")) {
+        event->accept();
+        QApplication::quit();
+    } else {
+        event->ignore();
+    }
+}

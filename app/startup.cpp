@@ -1,0 +1,42 @@
+#include "startup.h"
+
+#include <QDir>
+#include <QFontDatabase>
+#include <QtDebug>
+
+#include "vqs.h"
+
+QString prepareWorkingDirectories(const QString& appDir, const QTime& now)
+{
+    const QString tempDir = QString("%1/TempData").arg(appDir);
+    QDir().mkdir(tempDir);
+    const QString encDir = QString("%1/enc").arg(appDir);
+    QDir().mkdir(encDir);
+    const QString logDir = QString("%1/log").arg(appDir);
+    QDir().mkdir(logDir);
+    // Time of day only: a later start at the same second appends to the same file.
+    return QString("%1/log_%2.txt").arg(logDir, now.toString("HH_mm_ss"));
+}
+
+QString mainWindowTitle()
+{
+    return QString("VQS%1 Sensor Interface - V%2").arg(QChar(0x2122)).arg(appVersion);
+}
+
+int registerApplicationFonts()
+{
+    static const char* const faces[] = {
+        ":/CommonResources/fonts/quicksand/Quicksand-Regular.ttf",
+        ":/CommonResources/fonts/quicksand/Quicksand-Bold.ttf",
+        ":/CommonResources/fonts/quicksand/Quicksand-Medium.ttf",
+        ":/CommonResources/fonts/quicksand/Quicksand-Light.ttf",
+    };
+    int registered = 0;
+    for (const char* face : faces) {
+        if (QFontDatabase::addApplicationFont(face) < 0)
+            qWarning() << "Cannot register font" << face;
+        else
+            ++registered;
+    }
+    return registered;
+}

@@ -1,0 +1,124 @@
+// Round trip of the version command through the real framing code over a
+// pseudo-terminal, against the simulator, for each framing. A pseudo-terminal
+// has no baud pacing, so the round trip is what the program, the simulator and
+// the kernel add; the wire time of the same bytes at the link's baud rate is
+// printed beside it for scale.
+//
+//   bench_link_roundtrip [exchanges per framing, default 2000]
+#include "simulator.h"
+#include "vqs.h"
+
+#include <QtGlobal>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+void dropLog(QtMsgType, const QMessageLogContext&, const QString&) {}
+
+struct Result {
+    const char* framing = "";
+    unsigned baud = 0;
+    size_t requestBytes = 0;
+    size_t replyBytes = 0;
+    size_t failures = 0;
+    std::vector<double> microseconds;
+};
+
+double percentile(std::vector<double> values, double p) {
+    if (values.empty())
+        return 0.0;
+    std::sort(values.begin(), values.end());
+    const size_t index = std::min(values.size() - 1, static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5));
+    return values[index];
+}
+
+// One exchange of the version command; false when it failed. Sets the byte counts.
+using Exchange = bool (*)(VQS& vqs, Result& result);
+
+bool uartVersion(VQS& vqs, Result& result) {
+    uint8_t reply[sizeof(uartVersionRecord_t)];
+    const uint64_t before = vqs.rxBytes;
+    if (vqs.uartSend(vqssim::cmd::UartVersion, nullptr, 0) != 0)
+        return false;
+    if (vqs.uartRecv(vqssim::cmd::UartVersion, reply, sizeof(reply)) != 0)
+        return false;
+    result.requestBytes = kUartRequestHeaderSize;
+    result.replyBytes = static_cast<size_t>(vqs.rxBytes - before);
+    return true;
+}
+
+bool usbVersion(VQS& vqs, Result& result) {
+    uint16_t length = 0;
+    const uint64_t before = vqs.rxBytes;
+    if (vqs.usbSend(vqssim::cmd::UsbVersion, nullptr, 0) != 0)
+        return false;
+    if (!vqs.usbRecv(vqssim::cmd::UsbVersion, &length, 1))
+        return false;
+    result.requestBytes = kUsbHeaderSize;
+    result.replyBytes = static_cast<size_t>(vqs.rxBytes - before);
+    return true;
+}
+
+Result run(vqssim::Framing framing, int transport, unsigned baud, const char* name, Exchange exchange, int count) {
+    Result result;
+    result.framing = name;
+    result.baud = baud;
+    vqssim::Simulator sim(framing);
+    if (!sim.openPty()) {
+        std::fprintf(stderr, "%s: no pseudo-terminal: %s\n", name, sim.lastError().c_str());
+        return result;
+    }
+    sim.start();
+    VQS vqs;
+    vqs.transport = transport;
+    vqs.retryCount = 0;
+    vqs.portPath = sim.path();
+    if (vqs.connect() != VQS_SUCCESS) {
+        std::fprintf(stderr, "%s: cannot open %s\n", name, sim.path().c_str());
+        return result;
+    }
+    for (int i = 0; i < 20; ++i)  // warm-up
+        exchange(vqs, result);
+    result.microseconds.reserve(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        const bool ok = exchange(vqs, result);
+        const auto end = std::chrono::steady_clock::now();
+        if (!ok) {
+            ++result.failures;
+            continue;
+        }
+        result.microseconds.push_back(std::chrono::duration<double, std::micro>(end - start).count());
+    }
+    vqs.disconnect();
+    sim.stop();
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qInstallMessageHandler(dropLog);
+    const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2000;
+
+    const Result results[] = {
+        run(vqssim::Framing::Uart, 1, 38400, "UART", uartVersion, count),
+        run(vqssim::Framing::Usb, 0, 115200, "USB", usbVersion, count),
+    };
+
+    std::printf("Version command round trip over a pseudo-terminal, %d exchanges per framing\n\n", count);
+    std::printf("%-8s %9s %9s %10s %10s %12s %9s\n", "framing", "req B", "reply B", "median us", "p99 us",
+                "wire us", "failed");
+    for (const Result& r : results) {
+        // 8N1: ten bit times per byte.
+        const double wire = static_cast<double>(r.requestBytes + r.replyBytes) * 10.0 * 1e6 / r.baud;
+        std::printf("%-8s %9zu %9zu %10.1f %10.1f %12.1f %9zu\n", r.framing, r.requestBytes, r.replyBytes,
+                    percentile(r.microseconds, 0.5), percentile(r.microseconds, 0.99), wire, r.failures);
+    }
+    return 0;
+}

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs every test: the Release build,
+# the AddressSanitizer/UndefinedBehaviorSanitizer build, the Windows compile
+# check and the fuzz targets. Exits non-zero on the first failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+jobs=2
+fuzz_seconds=${VQS_FUZZ_SECONDS:-20}
+
+step() { echo; echo "=== $* ==="; }
+
+bash scripts/deps.sh
+
+step "Release build and tests"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+step "Sanitizer build and tests (ASan + UBSan)"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVQS_SANITIZE=ON
+cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} \
+LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/scripts/lsan.supp:print_suppressions=0} \
+UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
+    ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+if [ -f scripts/mingw-check.sh ]; then
+    step "Windows compile check (mingw-w64)"
+    bash scripts/mingw-check.sh
+fi
+
+if [ -d tests/fuzz ]; then
+    step "Fuzz targets (${fuzz_seconds} s each)"
+    CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVQS_FUZZ=ON
+    targets=$(ninja -C build-fuzz -t targets all | sed -n 's/^\(fuzz_[A-Za-z0-9_]*\): phony$/\1/p' | sort -u)
+    if [ -z "$targets" ]; then
+        echo "test: tests/fuzz exists but defines no fuzz_* targets" >&2
+        exit 1
+    fi
+    # shellcheck disable=SC2086
+    cmake --build build-fuzz --target $targets -j"$jobs"
+    for name in $targets; do
+        exe="$root/build-fuzz/bin/$name"
+        work=$(mktemp -d)
+        corpus="$work/corpus"
+        mkdir -p "$corpus"
+        seeds="$root/tests/fuzz/corpus/${name#fuzz_}"
+        [ -d "$seeds" ] && cp -r "$seeds/." "$corpus/"
+        echo "--- $name"
+        if ! (cd "$work" && "$exe" -max_total_time="$fuzz_seconds" -print_final_stats=1 \
+                -artifact_prefix="$work/" "$corpus"); then
+            echo "test: $name found a failure; artifacts in $work" >&2
+            exit 1
+        fi
+        rm -rf "$work"
+    done
+fi
+
+step "All tests passed"

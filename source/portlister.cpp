@@ -1,0 +1,110 @@
+#include "portlister.h"
+
+#include <QFileInfo>
+#include <QSerialPortInfo>
+
+namespace {
+
+PortLister::Source& overrideSource() {
+    static PortLister::Source source;
+    return source;
+}
+
+// Windows names ports by driver description; these two are the sensor's.
+struct DescriptionRule {
+    const char* description;
+    int transport;
+};
+const DescriptionRule kWindowsDescriptions[] = {
+    {"STMicroelectronics Virtual COM Port", 0},
+    {"USB Serial Port", 1},
+};
+
+// The sensor's own USB port, whatever driver Windows or Linux gives it.
+constexpr quint16 kSensorVendor = 0x0483;
+constexpr quint16 kSensorProduct = 0x5740;
+
+// USB-to-UART adapters on Linux, by vendor and by kernel driver.
+struct AdapterRule {
+    quint16 vendorId;
+    const char* driver;
+};
+const AdapterRule kUartAdapters[] = {
+    {0x0403, "ftdi_sio"},  // FTDI
+    {0x10c4, "cp210x"},    // Silicon Labs CP210x
+    {0x1a86, "ch341"},     // WCH CH340/CH341
+    {0x067b, "pl2303"},    // Prolific PL2303
+};
+
+QString linuxDriver(const QString& portName) {
+    QFileInfo link(QStringLiteral("/sys/class/tty/%1/device/driver").arg(portName));
+    return link.exists() ? QFileInfo(link.symLinkTarget()).fileName() : QString();
+}
+
+bool isSensorUsbPort(const PortCandidate& port) {
+    return port.hasIds && port.vendorId == kSensorVendor && port.productId == kSensorProduct;
+}
+
+int classifyWindows(const PortCandidate& port) {
+    if (!port.name.contains(QLatin1String("COM")))
+        return -1;
+    if (isSensorUsbPort(port))
+        return 0;
+    for (const DescriptionRule& rule : kWindowsDescriptions)
+        if (port.description == QLatin1String(rule.description))
+            return rule.transport;
+    return -1;
+}
+
+int classifyLinux(const PortCandidate& port) {
+    if (isSensorUsbPort(port))
+        return 0;
+    if (port.driver == QLatin1String("cdc_acm") && port.hasIds && port.vendorId == kSensorVendor)
+        return 0;
+    for (const AdapterRule& rule : kUartAdapters)
+        if ((port.hasIds && port.vendorId == rule.vendorId) || port.driver == QLatin1String(rule.driver))
+            return 1;
+    return -1;
+}
+
+}  // namespace
+
+namespace PortLister {
+
+QList<PortCandidate> availablePorts() {
+    if (overrideSource())
+        return overrideSource()();
+    QList<PortCandidate> ports;
+    const auto infos = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo& info : infos) {
+        PortCandidate port;
+        port.name = info.portName();
+        port.path = info.systemLocation();
+        port.description = info.description();
+        port.hasIds = info.hasVendorIdentifier() && info.hasProductIdentifier();
+        port.vendorId = info.vendorIdentifier();
+        port.productId = info.productIdentifier();
+        if (hostRules() == PortRules::Linux)
+            port.driver = linuxDriver(port.name);
+        ports.append(port);
+    }
+    return ports;
+}
+
+void setSource(Source source) {
+    overrideSource() = std::move(source);
+}
+
+PortRules hostRules() {
+#ifdef Q_OS_WIN
+    return PortRules::Windows;
+#else
+    return PortRules::Linux;
+#endif
+}
+
+int classify(const PortCandidate& port, PortRules rules) {
+    return rules == PortRules::Windows ? classifyWindows(port) : classifyLinux(port);
+}
+
+}  // namespace PortLister

@@ -1,0 +1,37 @@
+// The one place where the page learns which serial ports exist, and which of
+// them may carry a sensor. Tests and the demo replace the system enumeration
+// with ports of their own (pseudo-terminals with a description of their choice).
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+struct PortCandidate {
+    QString name;         // "COM5", "ttyUSB0"
+    QString path;         // the system location opened on systems without COM numbers
+    QString description;  // the driver's description of the port
+    bool hasIds = false;  // USB vendor and product identifiers known
+    quint16 vendorId = 0;
+    quint16 productId = 0;
+    QString driver;       // kernel driver on Linux ("cdc_acm", "ftdi_sio"); empty elsewhere
+};
+
+enum class PortRules { Windows, Linux };
+
+namespace PortLister {
+
+using Source = std::function<QList<PortCandidate>()>;
+
+// The ports to probe, from the source set below or from the system.
+QList<PortCandidate> availablePorts();
+// Replaces the system enumeration; an empty source restores it.
+void setSource(Source source);
+
+PortRules hostRules();
+// -1 when the port cannot be a sensor port, else the framing it talks:
+// 0 USB framing (the sensor's own port), 1 UART framing (an adapter).
+int classify(const PortCandidate& port, PortRules rules = hostRules());
+
+}  // namespace PortLister

@@ -1,0 +1,185 @@
+// Construction, wiring, the worker thread, the cycle hand-off and teardown.
+#include <QDebug>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSignalBlocker>
+#include <QTabWidget>
+#include <QThread>
+#include <QProgressDialog>
+
+#include "lumocustomplot.h"
+#include "tarnlitesystemtab.h"
+#include "testnotedialog.h"
+#include "ui_tarnlitesystemtab.h"
+#include "vqs.h"
+
+namespace {
+
+// How long teardown waits for the worker to finish its cycle and stop the
+// sensor. A cycle ends within one poll once a stop is requested; this also
+// covers one framing retry sequence.
+constexpr unsigned long kWorkerStopWaitMs = 15000;
+
+}  // namespace
+
+TarnLiteSystemTab::TarnLiteSystemTab(QWidget* parent) : QWidget(parent), ui(new Ui::TarnLiteSystemTab) {
+    ui->setupUi(this);
+    tabWidget = qobject_cast<QTabWidget*>(parent);
+
+    setupPlots();
+
+    testNoteDialog = new TestNoteDialog();
+    sensor = new VQS();
+    networkManager = new QNetworkAccessManager();
+    elapsedTimer = new QElapsedTimer();
+    midCompNormHistory = new QList<float>();
+    maxCompNormHistory = new QList<float>();
+
+    connect(this, &TarnLiteSystemTab::start, sensor, &VQS::startVQS);
+    connect(this, &TarnLiteSystemTab::stop, sensor, &VQS::stopVQS);
+    connect(sensor, &VQS::VQSWorkComplete, this, &TarnLiteSystemTab::onVQSWorkComplete);
+    connect(sensor, &VQS::VQSStopped, this, &TarnLiteSystemTab::onVQSStopped);
+    connect(sensor, &VQS::VQSFWChunkWritten, this, &TarnLiteSystemTab::onVQSFWChunkWritten);
+    connect(networkManager, &QNetworkAccessManager::finished, this, &TarnLiteSystemTab::onReplyFinished);
+
+    workerThread = new QThread();
+    sensor->moveToThread(workerThread);
+    workerThread->start(QThread::InheritPriority);
+
+    ui->radioButton_unit2->setVisible(false);
+}
+
+TarnLiteSystemTab::~TarnLiteSystemTab() {
+    shutdown();
+    delete ui;
+}
+
+void TarnLiteSystemTab::shutdown() {
+    if (shutDown)
+        return;
+    shutDown = true;
+
+    // Nothing the worker still reports may reach this page any more.
+    QObject::disconnect(sensor, nullptr, this, nullptr);
+    QObject::disconnect(this, nullptr, sensor, nullptr);
+
+    if (workerThread) {
+        // The stop runs on the worker thread after whatever cycle is under
+        // way; the request flag cuts a sample poll short. Quitting from the
+        // same queued call makes sure the stop ran before the loop ends.
+        sensor->stopRequested = true;
+        VQS* device = sensor;
+        QMetaObject::invokeMethod(
+            sensor,
+            [device]() {
+                if (device->isRunning())
+                    device->stopVQS();
+                if (device->isRunning())  // the idle command failed: close the port anyway
+                    device->stopVQS();
+                if (device->portOpen)
+                    device->disconnect();
+                QThread::currentThread()->quit();
+            },
+            Qt::QueuedConnection);
+        if (workerThread->wait(kWorkerStopWaitMs)) {
+            delete sensor;
+            delete workerThread;
+        } else {
+            // Never free an object a running thread still uses: let the thread
+            // release it when it finally ends.
+            qWarning() << sensor->sensorName << "- worker did not stop in time; releasing it when it ends";
+            QThread* thread = workerThread;
+            QObject::connect(thread, &QThread::finished, sensor, &QObject::deleteLater);
+            QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+            thread->quit();
+        }
+        sensor = nullptr;
+        workerThread = nullptr;
+    }
+
+    closeRunFiles();
+
+    delete testNoteDialog;
+    testNoteDialog = nullptr;
+    delete progressDialog;
+    progressDialog = nullptr;
+    delete networkManager;
+    networkManager = nullptr;
+    delete elapsedTimer;
+    elapsedTimer = nullptr;
+    delete midCompNormHistory;
+    midCompNormHistory = nullptr;
+    delete maxCompNormHistory;
+    maxCompNormHistory = nullptr;
+}
+
+bool TarnLiteSystemTab::runActive() const {
+    return runInProgress;
+}
+
+int TarnLiteSystemTab::messageBox(const QString& text, const QString& informativeText, const char* styleSheet,
+                                  bool withCancel) {
+    QMessageBox box;
+    box.setStyleSheet(QLatin1String(styleSheet));
+    box.setText(text);
+    box.setInformativeText(informativeText);
+    if (withCancel) {
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Cancel);
+    } else {
+        box.setStandardButtons(QMessageBox::Ok);
+        box.setDefaultButton(QMessageBox::Ok);
+    }
+    return box.exec();
+}
+
+void TarnLiteSystemTab::on_pushButton_testNotes_clicked() {
+    testNoteDialog->show();
+}
+
+void TarnLiteSystemTab::on_pushButton_start_toggled(bool checked) {
+    if (shutDown)
+        return;
+    if (!checked) {
+        ui->pushButton_start->setEnabled(false);
+        requestStop();
+        return;
+    }
+    if (startRun() != 0) {
+        // Abandoned before anything started: uncheck without asking for a stop.
+        const QSignalBlocker blocker(ui->pushButton_start);
+        ui->pushButton_start->setChecked(false);
+        return;
+    }
+    applyRunUnit();
+    showRunStarted();
+    runInProgress = true;
+    sensor->stopRequested = false;
+    emit start();
+    writeTimeLog(QStringLiteral("Started"));
+    ui->plot_conc->userControlled = false;
+    ui->plot_enviro->userControlled = false;
+}
+
+void TarnLiteSystemTab::requestStop() {
+    // Raised before the queued stop, so a UART cycle waiting for a new sample
+    // ends within one poll and lets the stop run.
+    sensor->stopRequested = true;
+    emit stop();
+}
+
+void TarnLiteSystemTab::onVQSWorkComplete() {
+    if (shutDown)
+        return;
+    // Once a stop is asked for, the worker may already be stopping on the
+    // same port: leave the link alone.
+    if (!sensor->stopRequested && sensor->isRunning())
+        sensor->getAnalogOut();
+    if (sensor->cycleCount != 0 || (sensor->answer.temperature != 0.0f && sensor->answer.pressure != 0.0f)) {
+        ++sensor->cycleCount;
+        updateDisplay();
+        writeDataRow();
+    }
+    QMetaObject::invokeMethod(sensor, "doWork", Qt::QueuedConnection);
+}

@@ -1,0 +1,259 @@
+// The live display: plots, value labels, status line, and what the page shows
+// when a run starts and ends.
+#include <QSignalBlocker>
+
+#include "lumocustomplot.h"
+#include "tarnlitesystemtab.h"
+#include "ui_tarnlitesystemtab.h"
+#include "vqs.h"
+
+namespace {
+
+const char* const kStyleGreen = "QLabel{color:#26A65B;font-family:Quicksand;}";
+const char* const kStyleOrange = "QLabel{color:#F89406;font-family:Quicksand;}";
+const char* const kStyleRed = "QLabel{color:#Ff0000;font-family:Quicksand;}";
+const char* const kStyleBlack = "QLabel{color:#000000;font-family:Quicksand;}";
+
+// Status line by sensor status code; any code not listed shows the sensor's
+// own status text in red.
+struct StatusLine {
+    uint8_t code;
+    const char* style;
+    const char* text;
+};
+const StatusLine kStatusLines[] = {
+    {0x00, kStyleGreen, "Sensor OK"},
+    {0x28, kStyleOrange, "Sensor Warm-Up"},
+    {0x27, kStyleOrange, "Sensor Start-Up"},
+    {0x26, kStyleOrange, "Sensor Initializing"},
+};
+
+// Curves of the page: plot, value axis, pen colour, legend label (if any).
+const char* const kConcColour = "#CC483D";
+struct EnviroCurve {
+    bool rightAxis;
+    const char* colour;
+};
+const EnviroCurve kEnviroCurves[] = {
+    {false, "#CC483D"},  // temperature
+    {true, "#FFAD2B"},   // pressure
+    {false, "#1FB8A1"},  // relative humidity
+};
+
+QPen curvePen(const char* colour) {
+    return QPen(QBrush(QColor(colour)), 1, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+}
+
+QPen linePen(const char* colour) {
+    return QPen(QBrush(QColor(colour)), 1, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin);
+}
+
+// The page's light look over the widget's dark defaults.
+void styleLight(QCustomPlot* plot) {
+    const QPen axisPen = linePen("#000000");
+    const QPen gridPen = linePen("#e6e6e7");
+    const QColor black("#000000");
+    plot->setBackground(QBrush(QColor("#FFFFFF")));
+    plot->xAxis->setBasePen(axisPen);
+    plot->xAxis->setTickPen(axisPen);
+    plot->xAxis->setTickLabelColor(black);
+    plot->xAxis->setLabelColor(black);
+    for (QCPAxis* axis : {plot->yAxis, plot->yAxis2}) {
+        axis->setBasePen(linePen("#FFFFFF"));
+        axis->setTickPen(gridPen);
+        axis->setTickLabelColor(black);
+        axis->setLabelColor(black);
+        axis->grid()->setPen(gridPen);
+    }
+}
+
+bool isPpmSensor(uint32_t type) {
+    return type == 5 || type == 6;
+}
+
+}  // namespace
+
+void TarnLiteSystemTab::setupPlots() {
+    concAxisMax = 120;
+
+    LumoCustomPlot* conc = ui->plot_conc;
+    conc->addGraph();
+    conc->graph(0)->setPen(curvePen(kConcColour));
+    conc->yAxis->setRange(-10, concAxisMax);
+    styleLight(conc);
+
+    LumoCustomPlot* enviro = ui->plot_enviro;
+    QLabel* legends[] = {ui->label_tempLegend, ui->label_pressureLegend, ui->label_humidityLegend};
+    for (int i = 0; i < 3; ++i) {
+        const EnviroCurve& curve = kEnviroCurves[i];
+        if (curve.rightAxis)
+            enviro->yAxis2->setVisible(true);
+        enviro->addGraph(enviro->xAxis, curve.rightAxis ? enviro->yAxis2 : enviro->yAxis);
+        enviro->graph(i)->setPen(curvePen(curve.colour));
+        legends[i]->setStyleSheet(QStringLiteral("QLabel{color:%1;}").arg(QLatin1String(curve.colour)));
+    }
+    styleLight(enviro);
+}
+
+double TarnLiteSystemTab::elapsedSeconds() const {
+    return elapsedTimer->isValid() ? elapsedTimer->elapsed() / 1000.0 : 0.0;
+}
+
+QString TarnLiteSystemTab::elapsedText(qint64 ms) {
+    return QStringLiteral("%1h:%2m:%3s")
+        .arg(ms / 3600000, 2, 10, QLatin1Char('0'))
+        .arg((ms / 60000) % 60, 2, 10, QLatin1Char('0'))
+        .arg((ms / 1000) % 60, 2, 10, QLatin1Char('0'));
+}
+
+void TarnLiteSystemTab::showTimeAndCycles() {
+    ui->label_time->setText(elapsedText(elapsedTimer->isValid() ? elapsedTimer->elapsed() : 0));
+    ui->label_cycles->setText(QString::number(sensor->sensorCycle));
+}
+
+void TarnLiteSystemTab::updateDisplay() {
+    const answer_t& a = sensor->answer;
+
+    const uint8_t code = sensor->lastReplyHeader.status;
+    const StatusLine* line = nullptr;
+    for (const StatusLine& candidate : kStatusLines)
+        if (candidate.code == code)
+            line = &candidate;
+    ui->label_status->setStyleSheet(QLatin1String(line ? line->style : kStyleRed));
+    ui->label_status->setText(line ? QString::fromLatin1(line->text) : QString::fromLatin1(sensor->statusText));
+
+    sensor->gasNameFromId(a.gasId);
+    ui->label_flamID->setText(QString::fromLatin1(sensor->gasName));
+    const double conc = a.concentration;
+    ui->label_flamConc->setText(isPpmSensor(sensor->sensorInfo.sensorType) ? QString::number(static_cast<int>(conc))
+                                                                            : QString::number(conc, 'f', 1));
+
+    const double key = elapsedSeconds();
+    LumoCustomPlot* concPlot = ui->plot_conc;
+    concPlot->graph(0)->addData(key, conc);
+    if (conc > concAxisMax)
+        concAxisMax = conc + 20;
+    if (!concPlot->userControlled) {
+        concPlot->xAxis->setRange(0, key);
+        concPlot->yAxis->setRange(-10, concAxisMax);
+    }
+    concPlot->replot();
+
+    ui->label_temp->setText(QString::number(a.temperature, 'f', 1));
+    ui->label_pressure->setText(QString::number(a.pressure, 'f', 1));
+    ui->label_humidity->setText(QString::number(a.humidity, 'f', 1));
+
+    LumoCustomPlot* enviro = ui->plot_enviro;
+    enviro->graph(0)->addData(key, a.temperature);
+    enviro->graph(1)->addData(key, a.pressure);
+    enviro->graph(2)->addData(key, a.humidity);
+    if (!enviro->userControlled) {
+        enviro->xAxis->setRange(0, key);
+        enviro->yAxis->rescale(false);
+        enviro->yAxis2->rescale(false);
+        enviro->yAxis->scaleRange(1.1);
+        enviro->yAxis2->scaleRange(5);
+    }
+    enviro->replot();
+}
+
+void TarnLiteSystemTab::applyRunUnit() {
+    struct UnitChoice {
+        const char* label;
+        uint8_t code;
+    };
+    UnitChoice choice{"%VOL", 1};
+    if (isPpmSensor(sensor->sensorInfo.sensorType))
+        choice = {"PPM", 3};
+    else if (sensor->useVolUnit)
+        choice = {"%VOL", 1};
+    else if (ui->radioButton_lel->isChecked())
+        choice = {"%LEL(ISO)", 0};
+    else if (ui->radioButton_lel2->isChecked())
+        choice = {"%LEL(IEC)", 2};
+    ui->label_flamConcUnit->setText(QLatin1String(choice.label));
+    sensor->concUnit = choice.code;
+}
+
+void TarnLiteSystemTab::showRunStarted() {
+    ui->pushButton_start->setText(QStringLiteral("Stop"));
+    ui->pushButton_saveData->setEnabled(false);
+    ui->radioButton_lel->setEnabled(false);
+    ui->radioButton_lel2->setEnabled(false);
+    ui->radioButton_unit2->setEnabled(false);
+    // The worker owns the link until the run ends.
+    comboEnabledBeforeRun = ui->comboBox_ports->isEnabled();
+    ui->pushButton_scanPorts->setEnabled(false);
+    ui->comboBox_ports->setEnabled(false);
+    if (!elapsedTimer->isValid())
+        elapsedTimer->start();
+}
+
+void TarnLiteSystemTab::setUnitButtonsAfterRun() {
+    const uint32_t type = sensor->sensorInfo.sensorType;
+    if (isPpmSensor(type)) {
+        ui->radioButton_lel->setEnabled(false);
+        ui->radioButton_lel2->setEnabled(false);
+        ui->radioButton_unit2->setEnabled(false);
+    } else if (type == 3) {
+        ui->radioButton_lel->setEnabled(true);
+        ui->radioButton_lel2->setEnabled(swCompatibleIEC());
+        ui->radioButton_unit2->setEnabled(true);
+    } else {
+        ui->radioButton_lel->setEnabled(true);
+        ui->radioButton_lel2->setEnabled(false);
+        ui->radioButton_unit2->setEnabled(false);
+    }
+}
+
+void TarnLiteSystemTab::onVQSStopped() {
+    if (shutDown)
+        return;
+    if (sensor->commFailed) {
+        messageBox(QString::fromLatin1(sensor->sensorName),
+                   QStringLiteral("There was an error getting an answer from the VQS.\r\nPlease restart the VQS."),
+                   "QLabel{min-width: 250px;}");
+    }
+    writeTimeLog(QStringLiteral("Stopped"));
+    {
+        // A run that ended by itself leaves the button checked; uncheck it
+        // quietly so the next press starts instead of asking for a stop.
+        const QSignalBlocker blocker(ui->pushButton_start);
+        ui->pushButton_start->setChecked(false);
+    }
+    ui->pushButton_start->setEnabled(true);
+    ui->pushButton_start->setText(QStringLiteral("Start"));
+    ui->pushButton_saveData->setEnabled(true);
+    ui->radioButton_unit2->setEnabled(false);
+    setUnitButtonsAfterRun();
+    ui->label_status->setText(QStringLiteral("Idle"));
+    ui->label_status->setStyleSheet(QLatin1String(kStyleBlack));
+    if (runInProgress) {
+        runInProgress = false;
+        ui->pushButton_scanPorts->setEnabled(true);
+        ui->comboBox_ports->setEnabled(comboEnabledBeforeRun);
+    }
+    closeRunFiles();
+}
+
+void TarnLiteSystemTab::resetDisplay() {
+    ui->label_flamConc->setText(QStringLiteral("0"));
+    ui->label_flamID->setText(QStringLiteral("None"));
+    LumoCustomPlot* conc = ui->plot_conc;
+    for (int i = 0; i < conc->graphCount(); ++i)
+        conc->graph(i)->data()->clear();
+    conc->xAxis->setRange(0, 10);
+    conc->yAxis->setRange(-10, 120);
+    conc->replot();
+
+    ui->label_temp->setText(QStringLiteral("0"));
+    ui->label_pressure->setText(QStringLiteral("0"));
+    ui->label_humidity->setText(QStringLiteral("0"));
+    LumoCustomPlot* enviro = ui->plot_enviro;
+    for (int i = 0; i < enviro->graphCount(); ++i)
+        enviro->graph(i)->data()->clear();
+    enviro->xAxis->setRange(0, 10);
+    enviro->yAxis->setRange(0, 5);
+    enviro->yAxis2->setRange(0, 5);
+    enviro->replot();
+}

@@ -1,0 +1,214 @@
+// One sensor page: form, sensor object on its worker thread, discovery and
+// identification, live display, run recording and the firmware flow.
+// Implementation is split by concern:
+//   tab_core.cpp       construction, wiring, worker thread, cycle hand-off, teardown
+//   tab_discovery.cpp  port scan and identification of the selected sensor
+//   tab_display.cpp    plots, labels, start/stop display effects
+//   tab_recording.cpp  run files, enciphered copies, save/clear, test notes
+//   tab_firmware.cpp   firmware check, download, write and report
+//   tab_pending.cpp    stubs of the parts not written yet
+#pragma once
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QString>
+#include <QWidget>
+
+#include <cstdio>
+
+#include "recordencryptor.h"
+
+class QTabWidget;
+class QProgressDialog;
+class QThread;
+class QNetworkAccessManager;
+class QNetworkReply;
+class VQS;
+class TestNoteDialog;
+
+namespace Ui {
+class TarnLiteSystemTab;
+}
+
+class TarnLiteSystemTab : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TarnLiteSystemTab(QWidget* parent = nullptr);
+    ~TarnLiteSystemTab() override;
+
+    // Stops an active run (sensor idle, port closed), ends the worker thread
+    // with a bounded wait and releases what the page owns. Idempotent; the
+    // destructor calls it, the main window may call it before deferred deletion.
+    void shutdown();
+
+    // Read by tests and the main window.
+    VQS* sensorObject() const { return sensor; }
+    bool runActive() const;
+    bool swCompatible();
+    bool swCompatibleIEC();
+    bool selfTestPassed() const;
+
+signals:
+    void start();
+    void stop();
+
+public slots:
+    void on_pushButton_scanPorts_clicked();
+    void on_comboBox_ports_currentIndexChanged(int index);
+    void on_pushButton_start_toggled(bool checked);
+    void on_pushButton_saveData_clicked();
+    void on_pushButton_clearData_clicked();
+    void on_pushButton_testNotes_clicked();
+    void on_pushButton_updateFirmware_clicked();
+    void onVQSWorkComplete();
+    void onVQSStopped();
+    void onVQSFWChunkWritten(int progress);
+    void onReplyFinished(QNetworkReply* reply);
+    void clearData();
+    int saveData(QString saveDirectory);
+
+private:
+    // ---- display (tab_display.cpp) ----
+    void setupPlots();
+    void updateDisplay();
+    void resetDisplay();
+    // Unit label and code for a new run; returns the code stored in concUnit.
+    void applyRunUnit();
+    // Display side of a run start: button texts, unit buttons, run clock, plots.
+    void showRunStarted();
+    void setUnitButtonsAfterRun();
+    double elapsedSeconds() const;
+    // "%1h:%2m:%3s" of a run clock reading.
+    static QString elapsedText(qint64 ms);
+    // label_time from the run clock and label_cycles from sensorCycle.
+    void showTimeAndCycles();
+
+    // ---- discovery (tab_discovery.cpp) ----
+    // Applies the entry's port and transport to the sensor object; false when
+    // the text names no port.
+    bool selectPortFromEntry(const QString& entry);
+    struct PortEntry;
+    void usePort(const PortEntry& port);
+    void resetIdentification();
+    void offerUnits();
+
+    // ---- core (tab_core.cpp) ----
+    // A modal message box without parent: text, informative text, OK (or OK
+    // and Cancel, Cancel the default) and a label style sheet. Returns the
+    // button pressed (QMessageBox::Ok or QMessageBox::Cancel).
+    static int messageBox(const QString& text, const QString& informativeText, const char* styleSheet,
+                          bool withCancel = false);
+    // Asks the worker to stop; also raises the sensor's stop request so a
+    // UART poll that waits for a new sample ends within one poll.
+    void requestStop();
+
+    // ---- recording (tab_recording.cpp) ----
+    // File side of a run start, called by on_pushButton_start_toggled(true)
+    // before anything else: clearData(), then either reopenRunFiles() (sensor
+    // still running) or the new run directory with its overwrite question and
+    // openRunFiles(). Returns 0 when the run's files are ready, 1 when the start
+    // is abandoned (the toggle slot then unchecks the button without a stop).
+    // Unit choice, buttons, clock, start(), the "Started" log line and the plots
+    // are done by the toggle slot afterwards.
+    int startRun();
+    // Appends the cycle's rows to the run files; ends with showTimeAndCycles().
+    void writeDataRow();
+    void writeTimeLog(QString event);
+    // Closes the run's data files if open (end of run, teardown).
+    void closeRunFiles();
+    int openRunFiles();
+    int reopenRunFiles();
+    // Enciphered records (recordencryptor.h does the work).
+    bool EncryptInit(const char* passPhrase);
+    void EncryptDeInit();
+    uint32_t EncryptData(uint8_t* text, uint8_t* out, uint32_t outSize);
+    void writeEncrypted(FILE* file, const char* format, ...)
+#if defined(__GNUC__)
+        __attribute__((format(printf, 3, 4)))
+#endif
+        ;
+    // Directory names built from the sensor and test names (tab_save.cpp).
+    QString portListName() const;
+    // Deletes the files directly in a directory, then the directory if empty.
+    static void removeDirectoryFiles(const QString& directory);
+    // Shows the notes dialog until a test name is stored; false when the page
+    // was shut down or destroyed meanwhile.
+    bool waitForTestName();
+    void writeTestNotes(const QString& directory);
+
+    // ---- firmware (tab_firmware.cpp) ----
+    // Firmware check after identification (on-disk image, then the web server).
+    void checkFirmware();
+    // On-disk version file against the sensor: 1 newer, 0 not newer, -1 no file.
+    int onDiskImageNewer() const;
+    void setFirmwareButton(bool enabled, const QString& text);
+    void takeLookupReply(const QByteArray& body);
+    void runOnDiskUpgrade();
+    void runDownloadUpgrade(const QByteArray& image);
+    // Progress dialog around the sensor's write; 0 written, non-zero not written.
+    int writeFirmware(const QString& imagePath);
+    // The link must not be shared with a running measurement loop.
+    bool refuseWriteDuringRun();
+    QNetworkReply* postToServer(const char* path, const QByteArray& body);
+    void clearFirmwareUrl();
+
+    QString firmwareDownloadPath;
+    QString firmwareServer;             // base address of the maker's web server
+    QList<QByteArray> firmwareServerCa;  // extra trusted CA certificates (PEM), tests only
+    // The request whose reply upgradeState expects; any other reply is dropped
+    // (compared by identity only, never dereferenced).
+    QNetworkReply* awaitedReply = nullptr;
+    friend class TestFirmwareFlow;
+
+public:
+    // Points the firmware flow at another server and trusts the given CA
+    // certificates (PEM) for it in addition to the system's; used by tests.
+    void setFirmwareServer(const QString& baseUrl, const QList<QByteArray>& extraCaPem);
+
+private:
+
+    Ui::TarnLiteSystemTab* ui = nullptr;
+    QTabWidget* tabWidget = nullptr;
+    TestNoteDialog* testNoteDialog = nullptr;
+    QProgressDialog* progressDialog = nullptr;
+    VQS* sensor = nullptr;
+    QString comPort;
+    QList<float>* midCompNormHistory = nullptr;
+    QList<float>* maxCompNormHistory = nullptr;
+    QString tempDataDir;
+    QString encDataDir;
+    QString encDataPath;
+    QString csvDataPath;
+    QString timeLogPath;
+    QString testInfoPath;
+    FILE* encDataFile = nullptr;
+    FILE* csvDataFile = nullptr;
+    // Cipher and encryptState of the enciphered copies (encryption.encryptState).
+    RecordEncryptor encryption;
+    QElapsedTimer* elapsedTimer = nullptr;
+    QThread* workerThread = nullptr;
+    QNetworkAccessManager* networkManager = nullptr;
+    int upgradeState = 0;
+    char firmwareUrl[256] = {};
+    bool firmwareUpgradeAvailable = false;
+    double concAxisMax = 120.0;
+
+    // Transport of each listed entry (entry text -> 0 USB, 1 UART) and the
+    // device path it opens; the entry text alone cannot carry a Linux path.
+    struct PortEntry {
+        QString text;      // "%1 - %2": sensor name, port name
+        QString portName;  // "COM5", "ttyUSB0"
+        QString path;      // device path opened on systems without COM numbers
+        int transport = 0;
+    };
+    QList<PortEntry> portEntries;
+    // From the press of Start until the sensor reports its loop ended: the
+    // worker owns the link, so scan and selection leave the sensor alone.
+    bool runInProgress = false;
+    bool comboEnabledBeforeRun = false;
+    // The port the scan is probing; identification during a scan only runs
+    // for the entry of that port (the one just added).
+    QString probingPort;
+    bool shutDown = false;
+};

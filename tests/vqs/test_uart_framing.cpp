@@ -1,0 +1,355 @@
+// The UART framing against the simulated sensor on a pseudo-terminal: reply checks,
+// the texts left for the user, retransmission and hang-ups. Where the simulator
+// cannot produce a reply (one longer than the receive area), the test plays the device.
+#include <QDateTime>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "captured_log.h"
+#include "pty_pair.h"
+#include "simulator.h"
+#include "vqs.h"
+
+using vqssim::Fault;
+using vqssim::FaultKind;
+using vqssim::Simulator;
+
+namespace {
+
+constexpr uint16_t kVersion = vqssim::cmd::UartVersion;
+constexpr uint32_t kVersionSize = sizeof(uartVersionRecord_t);
+
+QString nowStamp() {
+    return QDateTime::currentDateTime().toString(QStringLiteral("MM/dd hh:mm:ss"));
+}
+
+// A reply frame as the sensor builds it; declaredLength overrides the length field.
+QByteArray uartReply(uint8_t cmd, uint8_t status, const QByteArray& payload, int declaredLength = -1) {
+    const uint16_t length = static_cast<uint16_t>(declaredLength >= 0 ? declaredLength : payload.size());
+    QByteArray frame(6, '\0');
+    frame[0] = static_cast<char>(cmd);
+    frame[1] = static_cast<char>(status);
+    frame[2] = static_cast<char>(length & 0xFF);
+    frame[3] = static_cast<char>(length >> 8);
+    frame += payload;
+    const uint16_t check = crc16False(reinterpret_cast<const uint8_t*>(frame.constData()), frame.size());
+    frame[4] = static_cast<char>(check & 0xFF);
+    frame[5] = static_cast<char>(check >> 8);
+    return frame;
+}
+
+}  // namespace
+
+class TestUartFraming : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<Simulator> sim;
+    std::unique_ptr<VQS> vqs;
+
+    // Simulator on a pseudo-terminal behind a stable link (so a re-plug keeps the path), VQS connected.
+    void attach() {
+        QVERIFY(sim->openPty(dir->filePath("sensor").toStdString()));
+        sim->start();
+        vqs->portPath = sim->path();
+        QCOMPARE(vqs->connect(), VQS_SUCCESS);
+    }
+
+    int exchange(uint16_t cmd, uint8_t* buffer, uint32_t size) {
+        if (vqs->uartSend(cmd, nullptr, 0) != 0)
+            return -1;
+        return vqs->uartRecv(cmd, buffer, size);
+    }
+
+    // The text ends with the stamp of the moment the reply read began.
+    static void verifyStamp(const QString& text, const QString& before, const QString& after) {
+        const QRegularExpressionMatch m =
+            QRegularExpression(QStringLiteral("\\n\\((\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d)\\)$")).match(text);
+        QVERIFY2(m.hasMatch(), qPrintable(text));
+        QVERIFY2(m.captured(1) >= before && m.captured(1) <= after, qPrintable(text));
+    }
+
+private slots:
+    void init() {
+        dir = std::make_unique<QTemporaryDir>();
+        sim = std::make_unique<Simulator>(vqssim::Framing::Uart);
+        vqs = std::make_unique<VQS>();
+        vqs->transport = 1;
+        vqs->retryCount = 0;
+        std::strcpy(vqs->statusText, "None");
+    }
+
+    void cleanup() {
+        vqs.reset();
+        sim.reset();
+        dir.reset();
+    }
+
+    // Request frames: the sensor verifies each check value itself, with and without payload;
+    // frames that cannot be built never reach the wire.
+    void requestFrames() {
+        attach();
+        uint8_t buffer[kVersionSize];
+        QCOMPARE(exchange(kVersion, buffer, sizeof(buffer)), 0);
+        uint8_t payload[5] = {1, 2, 3, 4, 5};
+        QCOMPARE(vqs->uartSend(vqssim::cmd::UartReadFlash, payload, sizeof(payload)), 0);
+        QVERIFY(sim->waitForRequests(2, 2000));
+        const std::vector<vqssim::Request> requests = sim->requests();
+        QCOMPARE(requests[0].bytes.size(), size_t(8));
+        QVERIFY(requests[0].checkOk);
+        QCOMPARE(requests[1].bytes.size(), size_t(13));
+        QCOMPARE(requests[1].command, vqssim::cmd::UartReadFlash);
+        QCOMPARE(requests[1].payload, std::vector<uint8_t>(payload, payload + 5));
+        QVERIFY(requests[1].checkOk);
+        QCOMPARE(vqs->txPackets, 2u);
+        QCOMPARE(vqs->txBytes, uint64_t(21));
+
+        CapturedLog log;
+        const uint32_t sent = vqs->txPackets;
+        QCOMPARE(vqs->uartSend(kVersion, nullptr, 4), 1);
+        QVERIFY(log.has(QtWarningMsg, "No payload given but payload length is non-zero"));
+        // Header plus payload would wrap the 16-bit frame length.
+        std::vector<uint8_t> huge(65530, 0x55);
+        QCOMPARE(vqs->uartSend(kVersion, huge.data(), static_cast<uint16_t>(huge.size())), 1);
+        QCOMPARE(vqs->txPackets, sent);
+        QVERIFY(!sim->waitForRequests(3, 300));
+    }
+
+    // Codes above 0x20 are the sensor's own status: the reply is accepted and the status named.
+    // The start-up sequence shows each code in turn; a later status 0 leaves the text alone.
+    void sensorStatusAcceptedAndNamed() {
+        sim->enableStartup(1);
+        attach();
+        const uint8_t codes[] = {0x26, 0x27, 0x28};
+        for (uint8_t code : codes) {
+            uint8_t buffer[kVersionSize] = {};
+            const QString before = nowStamp();
+            QCOMPARE(exchange(kVersion, buffer, sizeof(buffer)), 0);
+            const QString text = QString::fromLatin1(vqs->statusText);
+            QVERIFY(statusCodeText(code) != nullptr);
+            QVERIFY2(text.startsWith(QString::fromLatin1(statusCodeText(code)) + "\n("), qPrintable(text));
+            verifyStamp(text, before, nowStamp());
+            QCOMPARE(vqs->lastReplyHeader.status, code);
+            QVERIFY(buffer[0] != 0 || buffer[1] != 0);  // payload copied
+        }
+        const QByteArray kept = vqs->statusText;
+        uint8_t buffer[kVersionSize];
+        QCOMPARE(exchange(kVersion, buffer, sizeof(buffer)), 0);
+        QCOMPARE(vqs->lastReplyHeader.status, uint8_t(0));
+        QCOMPARE(QByteArray(vqs->statusText), kept);
+
+        int unnamed = -1;
+        for (int code = 0x21; code <= 0xFF && unnamed < 0; ++code)
+            if (statusCodeText(static_cast<uint8_t>(code)) == nullptr)
+                unnamed = code;
+        if (unnamed < 0)
+            return;
+        sim->setSensorStatus(static_cast<uint8_t>(unnamed));
+        QCOMPARE(exchange(kVersion, buffer, sizeof(buffer)), 0);
+        QVERIFY2(QString::fromLatin1(vqs->statusText).startsWith(QString::asprintf("Unknown Error 0x%x\n(", unnamed)),
+                 vqs->statusText);
+    }
+
+    void replyStatusRefused_data() {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("0x01") << 0x01 << "TxCRC Error";
+        QTest::newRow("0x02") << 0x02 << "Bad Param";
+        QTest::newRow("0x05") << 0x05 << "Unknown Cmd";
+        QTest::newRow("0x07") << 0x07 << "Corrupted/Incomplete Request";
+        QTest::newRow("0x08 reserved") << 0x08 << "Reserved Error";
+        QTest::newRow("0x20 reserved") << 0x20 << "Reserved Error";
+    }
+
+    // Reply status 0x01..0x20 refuses the reply, names the code and dumps the header.
+    void replyStatusRefused() {
+        QFETCH(int, code);
+        QFETCH(QString, name);
+        QCOMPARE(QString::fromLatin1(replyStatusName(static_cast<uint8_t>(code))), name);
+        sim->addFault(Fault::onCommand(FaultKind::ReplyStatus, kVersion, 1, 1, code));
+        attach();
+        CapturedLog log;
+        uint8_t buffer[kVersionSize];
+        const QString before = nowStamp();
+        QCOMPARE(exchange(kVersion, buffer, sizeof(buffer)), 1);
+        const QString text = QString::fromLatin1(vqs->statusText);
+        QVERIFY2(text.startsWith(QString::asprintf("%s [0x%02x]\n(", qPrintable(name), code)), qPrintable(text));
+        verifyStamp(text, before, nowStamp());
+        QCOMPARE(int(vqs->lastReplyHeader.status), code);
+
+        const char* const dump[] = {"----\nREPLY:\n", "  CmdID: ", "  Status: ", "  Length: ", "  Checksum: "};
+        int previous = -1;
+        for (const char* entry : dump) {
+            const int at = log.indexOf(entry);
+            QVERIFY2(at > previous, qPrintable(log.dump()));
+            QCOMPARE(log.all()[at].type, QtInfoMsg);
+            previous = at;
+        }
+        QVERIFY(log.all()[log.indexOf("  Status: ")].text.contains(QString::number(code)));
+        QVERIFY(log.all()[log.indexOf("  CmdID: ")].text.contains(QString::number(kVersion)));
+    }
+
+    void replyProblems_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<qint64>("value");
+        QTest::addColumn<QString>("text");  // empty: statusText stays as it was
+        QTest::addColumn<int>("level");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no reply") << int(FaultKind::NoReply) << qint64(-1) << "" << int(QtCriticalMsg)
+                                  << "Failed to get reply (Cmd: ";
+        QTest::newRow("3 header bytes") << int(FaultKind::TruncatedHeader) << qint64(3) << "No/Incomplete Reply"
+                                        << int(QtWarningMsg) << "Incomplete header received: ";
+        QTest::newRow("short payload") << int(FaultKind::TruncatedPayload) << qint64(-1) << "No/Incomplete Rx Payload"
+                                       << int(QtCriticalMsg) << "Failed to get reply payload: ";
+        QTest::newRow("bad check value") << int(FaultKind::BadCrc) << qint64(-1) << "Rx CRC Error"
+                                         << int(QtWarningMsg) << "Checksum failed: expected ";
+        QTest::newRow("wrong command") << int(FaultKind::WrongCommand) << qint64(-1) << "Cmd ID Mismatch"
+                                       << int(QtWarningMsg) << "cmdID mismatch: expected ";
+    }
+
+    // Each reply problem fails the read with its own text and log line; the next
+    // exchange is clean again.
+    void replyProblems() {
+        QFETCH(int, kind);
+        QFETCH(qint64, value);
+        QFETCH(QString, text);
+        QFETCH(int, level);
+        QFETCH(QString, message);
+        sim->addFault(Fault::onCommand(static_cast<FaultKind>(kind), kVersion, 1, 1, value));
+        attach();
+        CapturedLog log;
+        uint8_t buffer[kVersionSize];
+        const QString before = nowStamp();
+        QCOMPARE(exchange(kVersion, buffer, sizeof(buffer)), 1);
+        const QString after = nowStamp();
+        QVERIFY2(log.has(static_cast<QtMsgType>(level), message), qPrintable(log.dump()));
+        const QString status = QString::fromLatin1(vqs->statusText);
+        if (text.isEmpty()) {
+            QCOMPARE(status, QStringLiteral("None"));
+        } else {
+            QVERIFY2(status.startsWith(text + "\n("), qPrintable(status));
+            verifyStamp(status, before, after);
+        }
+        QCOMPARE(exchange(kVersion, buffer, sizeof(buffer)), 0);
+    }
+
+    // The payload must fit the caller's buffer; when it does, the rest of the buffer is cleared.
+    void payloadMustFitCallerBuffer() {
+        attach();
+        CapturedLog log;
+        uint8_t small[10];
+        std::memset(small, 0xAA, sizeof(small));
+        QCOMPARE(exchange(kVersion, small, sizeof(small)), 1);
+        QVERIFY(QByteArray(vqs->statusText).startsWith("Rx Payload Too Big\n("));
+        QVERIFY(log.has(QtWarningMsg, "Buffer too small for payload ("));
+        QCOMPARE(small[0], uint8_t(0xAA));
+        QCOMPARE(vqs->lastReplyHeader.length, uint16_t(kVersionSize));  // read and checked before refusing
+
+        // A command that passes no buffer accepts only replies without payload.
+        QCOMPARE(exchange(kVersion, nullptr, 0), 1);
+
+        std::vector<uint8_t> roomy(kVersionSize + 40, 0xAA);
+        QCOMPARE(exchange(kVersion, roomy.data(), static_cast<uint32_t>(roomy.size())), 0);
+        for (size_t i = kVersionSize; i < roomy.size(); ++i)
+            QCOMPARE(roomy[i], uint8_t(0));
+    }
+
+    // A failed reply makes retryCount resends of the identical frame, then gives up.
+    void retransmissionResendsIdenticalFrame() {
+        sim->addFault(Fault::onCommand(FaultKind::BadCrc, kVersion, 1, 0));
+        attach();
+        vqs->retryCount = 3;
+        CapturedLog log;
+        uint8_t buffer[kVersionSize];
+        QCOMPARE(exchange(kVersion, buffer, sizeof(buffer)), 1);
+        QVERIFY(sim->waitForRequests(4, 2000));
+        QVERIFY(!sim->waitForRequests(5, 300));
+        const std::vector<vqssim::Request> requests = sim->requests();
+        for (const vqssim::Request& r : requests)
+            QCOMPARE(r.bytes, requests[0].bytes);
+        QCOMPARE(vqs->retransmissions, 3u);
+        QCOMPARE(vqs->txPackets, 4u);
+        QCOMPARE(log.count(" Re-transmitting (cmdID "), 3);
+        QCOMPARE(log.count("Checksum failed: expected "), 4);
+        const int last = log.indexOf("- No valid response (");
+        QVERIFY2(last >= 0 && log.all()[last].text.contains("3") &&
+                     log.all()[last].text.contains("re-tranmissions attempted)"),
+                 qPrintable(log.dump()));
+        QVERIFY(vqs->pendingRequest != nullptr);  // kept until the next send
+
+        // One lost reply: the resend is answered and the kept frame released.
+        sim->clearFaults();
+        sim->clearLog();
+        sim->addFault(Fault::onCommand(FaultKind::NoReply, kVersion, 1, 1));
+        QCOMPARE(exchange(kVersion, buffer, sizeof(buffer)), 0);
+        QCOMPARE(sim->requestCount(), size_t(2));
+        QCOMPARE(sim->requests()[1].bytes, sim->requests()[0].bytes);
+        QVERIFY(vqs->pendingRequest == nullptr);
+        QCOMPARE(vqs->pendingRequestLength, uint16_t(0));
+    }
+
+    // The device disappears mid-exchange: the read fails, retransmissions fail to write,
+    // nothing hangs; after a re-plug a new connection works.
+    void hangUpMidExchange() {
+        sim->addFault(Fault::onCommand(FaultKind::HangUp, kVersion, 1, 1));
+        attach();
+        vqs->retryCount = 2;
+        CapturedLog log;
+        uint8_t buffer[kVersionSize];
+        QCOMPARE(exchange(kVersion, buffer, sizeof(buffer)), 1);
+        QVERIFY(!sim->isOpen());
+        QVERIFY(log.has(QtCriticalMsg, "Failed to get reply (Cmd: "));
+        QVERIFY(log.has(QtWarningMsg, "- No valid response ("));
+
+        QVERIFY(sim->replug());
+        QCOMPARE(vqs->disconnect(), VQS_SUCCESS);
+        QCOMPARE(vqs->connect(), VQS_SUCCESS);
+        QCOMPARE(exchange(kVersion, buffer, sizeof(buffer)), 0);
+    }
+
+    // The receive area holds 8202 payload bytes: a reply that fills it is taken, one that
+    // declares more is refused from its header alone.
+    void replyLongerThanReceiveArea() {
+        PtyPair device;
+        QVERIFY(device.isValid());
+        vqs->portPath = device.slavePath();
+        QCOMPARE(vqs->connect(), VQS_SUCCESS);
+
+        const int areaPayload = int(kUartRxAreaSize - kUartReplyHeaderSize);
+        QByteArray payload(areaPayload, '\0');
+        for (int i = 0; i < payload.size(); ++i)
+            payload[i] = static_cast<char>(i * 7);
+        std::vector<uint8_t> buffer(areaPayload);
+        QCOMPARE(vqs->uartSend(kVersion, nullptr, 0), 0);
+        QCOMPARE(device.receive(1000).size(), 8);
+        // Sent from a thread: the reply may be larger than the terminal's buffer.
+        bool sent = false;
+        std::thread sender([&] { sent = device.send(uartReply(kVersion, 0, payload)); });
+        const int result = vqs->uartRecv(kVersion, buffer.data(), static_cast<uint32_t>(buffer.size()));
+        sender.join();
+        QVERIFY(sent);
+        QCOMPARE(result, 0);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(buffer.data()), areaPayload), payload);
+
+        CapturedLog log;
+        const uint64_t readBefore = vqs->rxBytes;
+        QCOMPARE(vqs->uartSend(kVersion, nullptr, 0), 0);
+        QCOMPARE(device.receive(1000).size(), 8);
+        std::thread late([&] { device.send(uartReply(kVersion, 0, payload + "x")); });
+        const int refused = vqs->uartRecv(kVersion, buffer.data(), static_cast<uint32_t>(buffer.size()));
+        QCOMPARE(vqs->rxBytes - readBefore, uint64_t(6));
+        std::vector<uint8_t> rest(areaPayload + 1);  // the payload was left unread; take it off the line
+        QCOMPARE(vqs->serialRead(rest.data(), static_cast<uint32_t>(rest.size())), areaPayload + 1);
+        late.join();
+        QCOMPARE(refused, 1);
+        QVERIFY2(QByteArray(vqs->statusText).startsWith("Rx Payload Too Big\n("), vqs->statusText);
+        QVERIFY(log.has(QtWarningMsg, "reply payload larger than the receive area"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUartFraming)
+#include "test_uart_framing.moc"
