@@ -1,9 +1,12 @@
 #include "startup.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFontDatabase>
 #include <QtDebug>
 
+#include "logging.h"
+#include "mainwindow.h"
 #include "vqs.h"
 
 QString prepareWorkingDirectories(const QString& appDir, const QTime& now)
@@ -39,4 +42,23 @@ int registerApplicationFonts()
             ++registered;
     }
     return registered;
+}
+
+int runProgram(int argc, char* argv[], const std::function<void()>& beforeWindow)
+{
+    QApplication a(argc, argv);
+
+    logFilePath = prepareWorkingDirectories(QApplication::applicationDirPath(), QTime::currentTime());
+    qInstallMessageHandler(logMessageHandler);
+    // Marks each start in the log, which a later start at the same time of day shares.
+    qInfo("VQS Sensor Interface %s started", appVersion);
+
+    registerApplicationFonts();
+    if (beforeWindow)
+        beforeWindow();
+
+    MainWindow w;
+    w.setWindowTitle(mainWindowTitle());
+    w.show();
+    return a.exec();
 }

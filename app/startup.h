@@ -1,8 +1,10 @@
-// Start-up steps of main that do not need a window.
+// Start-up steps of main, and main itself as runProgram.
 #pragma once
 
 #include <QString>
 #include <QTime>
+
+#include <functional>
 
 // Creates "TempData", "enc" and "log" directly under appDir (single level;
 // an existing directory is kept, failures are ignored) and returns the log
@@ -16,3 +18,9 @@ QString mainWindowTitle();
 // style sheets' "Quicksand" resolves where the font is not installed.
 // Returns how many of the four faces were registered.
 int registerApplicationFonts();
+
+// The whole start-up, from the application object to the end of its event
+// loop; returns the loop's exit code. `beforeWindow`, when given, runs once the
+// working directories and the log are in place, just before the main window is
+// built (the demo starts its simulated sensors there).
+int runProgram(int argc, char* argv[], const std::function<void()>& beforeWindow = {});

@@ -31,10 +31,15 @@ if [ -f scripts/mingw-check.sh ]; then
     bash scripts/mingw-check.sh
 fi
 
+step "Windows serial port and CryptoAPI cipher under Wine"
+bash tests/wine/run.sh build
+
 if [ -d tests/fuzz ]; then
     step "Fuzz targets (${fuzz_seconds} s each)"
     CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVQS_FUZZ=ON
-    targets=$(ninja -C build-fuzz -t targets all | sed -n 's/^\(fuzz_[A-Za-z0-9_]*\): phony$/\1/p' | sort -u)
+    # Every executable named fuzz_* that the fuzz configuration defines.
+    targets=$(ninja -C build-fuzz -t targets all \
+        | sed -n 's/^bin\/\(fuzz_[A-Za-z0-9_]*\): CXX_EXECUTABLE_LINKER.*$/\1/p' | sort -u)
     if [ -z "$targets" ]; then
         echo "test: tests/fuzz exists but defines no fuzz_* targets" >&2
         exit 1

@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -27,8 +26,10 @@
 
 namespace {
 
-// The maker's web server; the image address comes from its lookup reply.
-const char* const kFirmwareServer = "https://www.relaybank.com";
+// The maker's web server; the image address comes from its lookup reply. The
+// host is a placeholder under a reserved name until the maker's own is known:
+// it never resolves, so no sensor identity can reach anyone else's server.
+const char* const kFirmwareServer = "https://firmware.relaybank.example";
 const char* const kLookupPath = "/misc/lookupVQS.php";
 const char* const kStatusPath = "/misc/upgradeStatus.php";
 
@@ -52,17 +53,6 @@ const SensorTypeUpgrade* upgradeEntry(uint32_t type) {
         if (entry.type == type)
             return &entry;
     return nullptr;
-}
-
-void showMessage(const QString& text, const QString& informativeText, const char* styleSheet) {
-    QMessageBox box;
-    box.setText(text);
-    box.setInformativeText(informativeText);
-    box.setStandardButtons(QMessageBox::Ok);
-    box.setDefaultButton(QMessageBox::Ok);
-    if (styleSheet)
-        box.setStyleSheet(QString::fromLatin1(styleSheet));
-    box.exec();
 }
 
 const char* const kWideBox = "QLabel{min-width: 500px;}";
@@ -256,13 +246,13 @@ bool TarnLiteSystemTab::refuseWriteDuringRun() {
     if (!runActive())
         return false;
     qWarning() << sensor->sensorName << "- firmware upgrade refused while a run is active";
-    showMessage(QStringLiteral("Error:"), QStringLiteral("Please stop the run before upgrading firmware."), kWideBox);
+    messageBox(QStringLiteral("Error:"), QStringLiteral("Please stop the run before upgrading firmware."), kWideBox);
     return true;
 }
 
 void TarnLiteSystemTab::on_pushButton_updateFirmware_clicked() {
     if (sensor->transport == 0) {
-        showMessage(QStringLiteral("Error:"),
+        messageBox(QStringLiteral("Error:"),
                     QStringLiteral("Firmware upgrade via USB not supported - please use UART interface."), kWideBox);
         return;
     }
@@ -291,13 +281,13 @@ int TarnLiteSystemTab::writeFirmware(const QString& imagePath) {
 
     // The sensor object shows nothing itself; a missing flasher is told here.
     sensor->userError = [](const QString& text, const QString& informativeText) {
-        showMessage(text, informativeText, nullptr);
+        messageBox(text, informativeText, "");
     };
     QByteArray path = imagePath.toLatin1();
     const int result = sensor->updateFirmware(path.data());
     if (result != 0) {
         qDebug() << sensor->sensorName << ": firmware update failed";
-        showMessage(QString::fromLatin1(sensor->sensorName), QStringLiteral("There was an error updating firmware!"),
+        messageBox(QString::fromLatin1(sensor->sensorName), QStringLiteral("There was an error updating firmware!"),
                     kWideBox);
     } else {
         qDebug() << sensor->sensorName << ": firmware update successful";
@@ -332,7 +322,7 @@ void TarnLiteSystemTab::runDownloadUpgrade(const QByteArray& image) {
         qWarning() << sensor->sensorName << "- firmware image could not be stored at" << firmwareDownloadPath;
         if (!firmwareDownloadPath.isEmpty())
             QFile::remove(firmwareDownloadPath);
-        showMessage(QString::fromLatin1(sensor->sensorName), QStringLiteral("There was an error updating firmware!"),
+        messageBox(QString::fromLatin1(sensor->sensorName), QStringLiteral("There was an error updating firmware!"),
                     kWideBox);
         clearFirmwareUrl();
         upgradeState = kAwaitLookup;
@@ -375,5 +365,5 @@ void TarnLiteSystemTab::onVQSFWChunkWritten(int progress) {
     progressDialog->setValue(progress);
     QCoreApplication::processEvents();
     if (progress > 99)
-        showMessage(QStringLiteral("Firmware upgraded successfully!"), QString(), kWideBox);
+        messageBox(QStringLiteral("Firmware upgraded successfully!"), QString(), kWideBox);
 }

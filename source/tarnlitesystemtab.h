@@ -48,6 +48,8 @@ public:
     bool swCompatible();
     bool swCompatibleIEC();
     bool selfTestPassed() const;
+    // "%1h:%2m:%3s" of a run clock reading (hours not wrapped at 24).
+    static QString elapsedText(qint64 ms);
 
 signals:
     void start();
@@ -79,8 +81,6 @@ private:
     void showRunStarted();
     void setUnitButtonsAfterRun();
     double elapsedSeconds() const;
-    // "%1h:%2m:%3s" of a run clock reading.
-    static QString elapsedText(qint64 ms);
     // label_time from the run clock and label_cycles from sensorCycle.
     void showTimeAndCycles();
 

@@ -114,7 +114,7 @@ int decodeEngData(const uint8_t* reply, size_t length, uint8_t* destination, siz
     if (reply == nullptr || length < 4) return 1;
     const uint32_t n = readWord(reply);
     if (n > 1020 || n > destinationSize || n > length - 4) return 1;
-    std::memcpy(destination, reply + 4, n);
+    if (n > 0) std::memcpy(destination, reply + 4, n);
     return 0;
 }
 

@@ -238,12 +238,17 @@ VQSStatus VQS::uartUpdateFirmware(char* path) {
         }
     }
 
+    const auto running = [&process] { return process.state() != QProcess::NotRunning; };
     if (progress == 100) {
-        process.waitForFinished(kFlasherOutputWaitMs);
+        // Done once the image is written; a flasher lingering after that is not waited for.
+        if (running() && !process.waitForFinished(kFlasherOutputWaitMs)) {
+            process.kill();
+            process.waitForFinished(kFlasherOutputWaitMs);
+        }
         sleepMs(kAfterFlashMs);
         return VQS_SUCCESS;
     }
-    if (!process.waitForFinished(kFlasherFinishMs)) {
+    if (running() && !process.waitForFinished(kFlasherFinishMs)) {
         qWarning() << sensorName << "- flasher did not finish, stopping it";
         process.kill();
         process.waitForFinished(kFlasherOutputWaitMs);

@@ -115,7 +115,7 @@ int VQS::getUARTPacket(uint16_t cmdId, uint8_t* buffer, uint32_t bufferSize) {
     // The receive area ends behind 8202 payload bytes; a longer reply is refused unread.
     if (payloadLength > kUartMaxPayload) {
         std::snprintf(statusText, sizeof(statusText), "Rx Payload Too Big\n(%s)", when);
-        qWarning() << sensorName << "- reply payload larger than the receive area (" << kUartMaxPayload << " < "
+        qCritical() << sensorName << "- reply payload larger than the receive area (" << kUartMaxPayload << " < "
                    << payloadLength << ")";
         return 1;
     }

@@ -12,6 +12,12 @@
 
 namespace {
 
+// Packed record fields are read by value: binding a reference to them may be misaligned.
+template <typename T>
+T val(T value) {
+    return value;
+}
+
 QString txt(const char* text) {
     return QString::fromLatin1(text);
 }
@@ -136,13 +142,13 @@ private slots:
     void onlyFlamParamsApplied() {
         kernelParams_t p = sampleParams();
         QCOMPARE(fromText("{'flamParams':{'analogOut':9,'calDateTime':'2025-02-02 08:00'}}", &p), 1);
-        QCOMPARE(p.flam.analogOut, uint8_t(9));
+        QCOMPARE(val(p.flam.analogOut), uint8_t(9));
         QCOMPARE(txt(p.flam.calDateTime), txt("2025-02-02"));
         QCOMPARE(txt(p.general.mfgDate), txt("2023-12-01"));  // general block never reached
 
         p = sampleParams();
         QCOMPARE(fromText("{'flamParams':{},'generalParams':{'cycle':5}}", &p), 1);  // no dscParams
-        QCOMPARE(p.general.cycle, 5u);
+        QCOMPARE(val(p.general.cycle), 5u);
         QCOMPARE(fromText("{'flamParams':[],'generalParams':{},'dscParams':[]}", &p), 1);
         QCOMPARE(fromText("not json", &p), 1);
         QCOMPARE(jsonToParams(nullptr, &p), 1);
@@ -163,8 +169,8 @@ private slots:
                  0);
         QCOMPARE(txt(p.flam.calDateTime), txt("2024-03-04"));
         QCOMPARE(txt(p.general.mfgDate), txt("2024-03-04"));
-        QCOMPARE(p.general.enableEnviroLatch, uint8_t(1));
-        QCOMPARE(p.general.enableOnInFlamLatch, uint8_t(0));
+        QCOMPARE(val(p.general.enableEnviroLatch), uint8_t(1));
+        QCOMPARE(val(p.general.enableOnInFlamLatch), uint8_t(0));
 
         // Present but not bools: both keep what they held; a mistyped mfgDate also takes the date.
         p.general.enableEnviroLatch = 0;
@@ -174,8 +180,8 @@ private slots:
                           "'mfgDate':5},'dscParams':[]}",
                           &p),
                  0);
-        QCOMPARE(p.general.enableEnviroLatch, uint8_t(0));
-        QCOMPARE(p.general.enableOnInFlamLatch, uint8_t(1));
+        QCOMPARE(val(p.general.enableEnviroLatch), uint8_t(0));
+        QCOMPARE(val(p.general.enableOnInFlamLatch), uint8_t(1));
         QCOMPARE(txt(p.general.mfgDate), txt("2020-01-01"));
     }
 
@@ -186,17 +192,17 @@ private slots:
                           "'commChannel':1e30,'sku':7,'autostart':'yes'},'dscParams':[{'midRampTime':65537.5}]}",
                           &p),
                  0);
-        QCOMPARE(p.general.cycleTime, 2.5f);
-        QCOMPARE(p.general.enviroID, uint8_t(44));
-        QCOMPARE(p.general.cycle, 0xFFFFFFFFu);
-        QCOMPARE(p.general.concUnit, uint8_t(3));
-        QCOMPARE(p.general.commChannel, uint8_t(0xFF));  // saturated before the low bits are kept
-        QCOMPARE(p.flam.analogOut, uint8_t(0xFF));
-        QCOMPARE(p.flam.crmCycleCount, int16_t(70000 - 65536));
-        QVERIFY(std::isinf(p.flam.analogSlope));
-        QCOMPARE(p.dsc.midRampTime, uint16_t(1));
+        QCOMPARE(val(p.general.cycleTime), 2.5f);
+        QCOMPARE(val(p.general.enviroID), uint8_t(44));
+        QCOMPARE(val(p.general.cycle), 0xFFFFFFFFu);
+        QCOMPARE(val(p.general.concUnit), uint8_t(3));
+        QCOMPARE(val(p.general.commChannel), uint8_t(0xFF));  // saturated before the low bits are kept
+        QCOMPARE(val(p.flam.analogOut), uint8_t(0xFF));
+        QCOMPARE(val(p.flam.crmCycleCount), int16_t(70000 - 65536));
+        QVERIFY(std::isinf(val(p.flam.analogSlope)));
+        QCOMPARE(val(p.dsc.midRampTime), uint16_t(1));
         QCOMPARE(txt(p.general.sku), txt("VQS-FL-100"));  // mistyped: unchanged
-        QCOMPARE(p.general.autostart, uint8_t(1));
+        QCOMPARE(val(p.general.autostart), uint8_t(1));
     }
 
     void oversizedValuesCut() {
@@ -211,11 +217,11 @@ private slots:
         QCOMPARE(txt(p.flam.calDateTime), txt("2024-01-15T10:2"));
         QCOMPARE(txt(p.general.sensorName), QString(31, 'N'));
         QCOMPARE(txt(p.general.mfgDate), txt("0123456789abcde"));
-        for (int i = 0; i < 6; ++i) QCOMPARE(p.flam.dsc1MidPLS1[i], float(i + 1));
-        QCOMPARE(p.flam.dsc1MaxPLS2[0], 9.0f);
-        QCOMPARE(p.flam.dsc1MaxPLS2[1], 42.0f);  // not a number: left
-        QCOMPARE(p.flam.dsc1MaxPLS2[2], 11.0f);
-        QCOMPARE(p.flam.dsc1MaxPLS2[5], 43.0f);  // short array: the rest left
+        for (int i = 0; i < 6; ++i) QCOMPARE(val(p.flam.dsc1MidPLS1[i]), float(i + 1));
+        QCOMPARE(val(p.flam.dsc1MaxPLS2[0]), 9.0f);
+        QCOMPARE(val(p.flam.dsc1MaxPLS2[1]), 42.0f);  // not a number: left
+        QCOMPARE(val(p.flam.dsc1MaxPLS2[2]), 11.0f);
+        QCOMPARE(val(p.flam.dsc1MaxPLS2[5]), 43.0f);  // short array: the rest left
     }
 
     void onlyDetectorOneIsWritten() {
@@ -225,12 +231,12 @@ private slots:
         QCOMPARE(fromText((head + "[{'KP':1},{'number':2,'KP':2,'KI':2},{'KI':3},7,'x',{'number':1,'KD':4}]}").c_str(),
                           &p),
                  0);
-        QCOMPARE(p.dsc.KP, 1.0f);
-        QCOMPARE(p.dsc.KI, 0.0f);
-        QCOMPARE(p.dsc.KD, 4.0f);
+        QCOMPARE(val(p.dsc.KP), 1.0f);
+        QCOMPARE(val(p.dsc.KI), 0.0f);
+        QCOMPARE(val(p.dsc.KD), 4.0f);
         QCOMPARE(fromText((head + "[{'number':0,'KP':5},{'number':-3,'KP':6},{'number':1e40,'KP':7}]}"), &p),
                  0);
-        QCOMPARE(p.dsc.KP, 1.0f);
+        QCOMPARE(val(p.dsc.KP), 1.0f);
         QCOMPARE(fromText((head + "{'number':1}}"), &p), 1);  // not an array
     }
 

@@ -10,6 +10,12 @@
 
 namespace {
 
+// Packed record fields are read by value: binding a reference to them may be misaligned.
+template <typename T>
+T val(T value) {
+    return value;
+}
+
 const char* const kBitTexts[32] = {
     "Constant Resistance", "Analog Out Error", "POST Failed", "VDD", "MCU Flash", "Sensor Start-Up", "IDE", "VREF",
     "Temp Out of Range", "Temp Sensor Malfunction", "Humidity Out of Range", "Humidity Sensor Malfunction",
@@ -184,7 +190,7 @@ private slots:
             QCOMPARE(cycle, 1234);
             // The detail block is copied last, over the words the conversion wrote.
             QVERIFY(std::memcmp(answer.verboseBlock, reply.data() + head, 4028) == 0);
-            QCOMPARE(answer.reserved8[0], uint8_t(0));                      // cleared, not carried
+            QCOMPARE(val(answer.reserved8[0]), uint8_t(0));                      // cleared, not carried
             QCOMPARE(answer.temperatureRaw == 0.0f, v3);                    // only the long layout has raw T
             uint32_t status;
             std::memcpy(&status, reply.data(), 4);
@@ -196,15 +202,15 @@ private slots:
         VersionFields v;
         std::vector<uint8_t> r = versionReply(4, 0, 9, 9);
         decodeVersionRecord(r.data(), r.size(), 58, &v);
-        QCOMPARE(v.firmwareNumber, uint16_t(4099));
+        QCOMPARE(val(v.firmwareNumber), uint16_t(4099));
         QVERIFY(v.v3Answer);
         QCOMPARE(txt(v.versionText), txt("Firmware: 4.0.9.9\r\nComment: release\r\nHardware: 2.1\r\nDOB: Jan 15 2024 10:20:30"));
-        QCOMPARE(v.hardwareVersion[2], uint8_t(0xEE));
-        QCOMPARE(v.hardwareVersion[3], uint8_t(0xFF));
+        QCOMPARE(val(v.hardwareVersion[2]), uint8_t(0xEE));
+        QCOMPARE(val(v.hardwareVersion[3]), uint8_t(0xFF));
 
         r = versionReply(4, 1, 0, 0);
         decodeVersionRecord(r.data(), r.size(), 8, &v);  // a short reply: bytes past 8 were never sent
-        QCOMPARE(v.firmwareNumber, uint16_t(4100));
+        QCOMPARE(val(v.firmwareNumber), uint16_t(4100));
         QVERIFY(!v.v3Answer);
         QCOMPARE(txt(v.firmwareVersionText), txt("4.1.0.0"));
         QCOMPARE(txt(v.versionText), txt("Firmware: 4.1.0.0\r\nHardware: 2.1"));
@@ -230,7 +236,7 @@ private slots:
         std::memset(&info, 0x55, sizeof(info));
         char name[160], mcu[32], sku[32] = "OLD-SKU";
         decodeSensorInfo(r.data(), r.size(), SensorInfoLayout::Short, &info, name, mcu, sku);
-        QCOMPARE(info.sensorType, 3u);  // type 1 reads as 3
+        QCOMPARE(val(info.sensorType), 3u);  // type 1 reads as 3
         QCOMPARE(sensorTypeText(info.sensorType), "VQS Flam. Gas");
         QCOMPARE(txt(name), txt("SENSOR-A"));
         QCOMPARE(txt(info.infoName), txt("SENSOR-A"));
@@ -251,20 +257,20 @@ private slots:
         sensorInfo_t info;
         char name[160], mcu[32], sku[32];
         decodeSensorInfo(r.data(), r.size(), SensorInfoLayout::Long, &info, name, mcu, sku);
-        QCOMPARE(info.sensorType, 3u);
+        QCOMPARE(val(info.sensorType), 3u);
         QCOMPARE(txt(mcu), txt("ffffffff0000000200000001"));
         QCOMPARE(std::strlen(name), size_t(32));  // the name field is 32 bytes; the name member has room
         QCOMPARE(std::strlen(info.infoName), size_t(31));
         QCOMPARE(std::strlen(sku), size_t(31));
         QVERIFY(std::memcmp(sku, r.data() + 36, 31) == 0);
         QVERIFY(std::memcmp(info.infoText2, r.data() + 52, 15) == 0);
-        QCOMPARE(info.infoText2[15], '\0');
+        QCOMPARE(val(info.infoText2[15]), '\0');
 
         // A short reply: the bytes not sent read as zero.
         r.assign(40, 'N');
         putWord(r, 32, 6);
         decodeSensorInfo(r.data(), r.size(), SensorInfoLayout::Long, &info, name, mcu, sku);
-        QCOMPARE(info.sensorType, 6u);
+        QCOMPARE(val(info.sensorType), 6u);
         QCOMPARE(txt(mcu), txt("000000000000000000000000"));
         QCOMPARE(txt(sku), txt("NNNN"));
     }
@@ -279,7 +285,7 @@ private slots:
         QCOMPARE(txt(name), txt("FALLBACK-NAME"));
         QCOMPARE(txt(mcu), txt("mcu"));
         QCOMPARE(txt(sku), txt("sku"));
-        QCOMPARE(info.sensorType, 5u);
+        QCOMPARE(val(info.sensorType), 5u);
     }
 
     void engDataCounts() {

@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstring>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -59,8 +60,10 @@ class TestUartFraming : public QObject {
         QCOMPARE(vqs->connect(), VQS_SUCCESS);
     }
 
+    // The version request carries the byte 0x55; others go without payload.
     int exchange(uint16_t cmd, uint8_t* buffer, uint32_t size) {
-        if (vqs->uartSend(cmd, nullptr, 0) != 0)
+        uint8_t versionKey = 0x55;
+        if (vqs->uartSend(cmd, cmd == kVersion ? &versionKey : nullptr, cmd == kVersion ? 1 : 0) != 0)
             return -1;
         return vqs->uartRecv(cmd, buffer, size);
     }
@@ -93,20 +96,19 @@ private slots:
     // frames that cannot be built never reach the wire.
     void requestFrames() {
         attach();
-        uint8_t buffer[kVersionSize];
-        QCOMPARE(exchange(kVersion, buffer, sizeof(buffer)), 0);
-        uint8_t payload[5] = {1, 2, 3, 4, 5};
-        QCOMPARE(vqs->uartSend(vqssim::cmd::UartReadFlash, payload, sizeof(payload)), 0);
-        QVERIFY(sim->waitForRequests(2, 2000));
+        std::vector<uint8_t> buffer(4128);
+        QCOMPARE(exchange(vqssim::cmd::UartSensorInfo, buffer.data(), 4128), 0);
+        QCOMPARE(exchange(kVersion, buffer.data(), 4128), 0);
         const std::vector<vqssim::Request> requests = sim->requests();
+        QCOMPARE(requests.size(), size_t(2));
         QCOMPARE(requests[0].bytes.size(), size_t(8));
         QVERIFY(requests[0].checkOk);
-        QCOMPARE(requests[1].bytes.size(), size_t(13));
-        QCOMPARE(requests[1].command, vqssim::cmd::UartReadFlash);
-        QCOMPARE(requests[1].payload, std::vector<uint8_t>(payload, payload + 5));
+        QCOMPARE(requests[1].bytes.size(), size_t(9));
+        QCOMPARE(requests[1].command, kVersion);
+        QCOMPARE(requests[1].payload, std::vector<uint8_t>{0x55});
         QVERIFY(requests[1].checkOk);
         QCOMPARE(vqs->txPackets, 2u);
-        QCOMPARE(vqs->txBytes, uint64_t(21));
+        QCOMPARE(vqs->txBytes, uint64_t(17));
 
         CapturedLog log;
         const uint32_t sent = vqs->txPackets;
@@ -117,6 +119,7 @@ private slots:
         QCOMPARE(vqs->uartSend(kVersion, huge.data(), static_cast<uint16_t>(huge.size())), 1);
         QCOMPARE(vqs->txPackets, sent);
         QVERIFY(!sim->waitForRequests(3, 300));
+        QCOMPARE(vqs->txBytes, uint64_t(17));
     }
 
     // Codes above 0x20 are the sensor's own status: the reply is accepted and the status named.
@@ -347,7 +350,7 @@ private slots:
         late.join();
         QCOMPARE(refused, 1);
         QVERIFY2(QByteArray(vqs->statusText).startsWith("Rx Payload Too Big\n("), vqs->statusText);
-        QVERIFY(log.has(QtWarningMsg, "reply payload larger than the receive area"));
+        QVERIFY(log.has(QtCriticalMsg, "reply payload larger than the receive area"));
     }
 };
 

@@ -19,7 +19,9 @@ namespace {
 const char kHelp[] =
     "Usage: vqs-sim [options]\n"
     "Simulates a VQS gas sensor on a serial line: prints the device path on the first line of\n"
-    "standard output, then answers requests until interrupted (SIGINT/SIGTERM).\n"
+    "standard output, then answers requests until interrupted (SIGINT/SIGTERM). SIGUSR1 plugs the\n"
+    "device in again on a new pseudo-terminal (after a hang-up, for instance; the --link moves\n"
+    "with it) and prints the new path.\n"
     "\n"
     "Where:\n"
     "  --uart                 UART framing, 38400 baud (default)\n"
@@ -99,7 +101,9 @@ const char kHelp[] =
     "fails (\"Failed to set terminal flags\"); run it with -m 8n1.\n";
 
 volatile sig_atomic_t quit = 0;
+volatile sig_atomic_t replug = 0;
 void onSignal(int) { quit = 1; }
+void onReplug(int) { replug = 1; }
 
 bool parseVersion(const char* s, uint8_t* out, int n) {
     std::stringstream ss(s);
@@ -287,6 +291,7 @@ int main(int argc, char** argv) {
     signal(SIGINT, onSignal);
     signal(SIGTERM, onSignal);
     signal(SIGPIPE, SIG_IGN);
+    signal(SIGUSR1, onReplug);
     sim.start();
     if (hold) sim.holdSamples(true);
     printf("%s\n", sim.path().c_str());
@@ -303,6 +308,17 @@ int main(int argc, char** argv) {
         if (!sim.isOpen() && !reportedHangUp) {
             fprintf(stderr, "vqs-sim: hung up (line closed)\n");
             reportedHangUp = true;
+        }
+        if (replug) {
+            replug = 0;
+            if (sim.replug()) {
+                printf("%s\n", sim.path().c_str());
+                fflush(stdout);
+                fprintf(stderr, "vqs-sim: plugged in again on %s\n", sim.slavePath().c_str());
+                reportedHangUp = false;
+            } else {
+                fprintf(stderr, "vqs-sim: replug failed: %s\n", sim.lastError().c_str());
+            }
         }
     }
     sim.stop();

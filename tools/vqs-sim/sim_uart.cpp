@@ -4,7 +4,6 @@
 #include "sim_impl.h"
 
 #include <cstring>
-#include <termios.h>
 
 namespace vqssim {
 
@@ -87,79 +86,6 @@ std::vector<uint8_t> Simulator::Impl::encodeUart(const Request& r, const Reply& 
         f.resize(kRepHeader + std::min<size_t>(payload.size() - 1, size_t(faultValue(kinds, values, FaultKind::TruncatedPayload,
                                                                                     int64_t(payload.size() / 2)))));
     return f;
-}
-
-void Simulator::Impl::dispatch(Request& r, const Reply* errorReply) {
-    logRequest(r);
-    std::vector<int64_t> values;
-    std::vector<FaultKind> kinds = faultsFor(r, &values);
-    if (!kinds.empty()) {
-        std::lock_guard<std::mutex> lock(m);
-        for (auto it = log.rbegin(); it != log.rend(); ++it) {
-            if (it->index == r.index) {
-                it->faults = kinds;
-                break;
-            }
-        }
-    }
-    Reply reply;
-    if (errorReply) {
-        reply = *errorReply;
-    } else {
-        reply = handle(r, kinds, values);
-    }
-    if (reply.none) return;
-    if (hasFault(kinds, FaultKind::HangUp)) {
-        hangUp();
-        return;
-    }
-    if (hasFault(kinds, FaultKind::NoReply)) {
-        // A swallowed bootloader request still switches the device: only the reply is lost.
-        if (reply.enterBootloader) {
-            std::lock_guard<std::mutex> lock(m);
-            bootloader = true;
-            bootInit = false;
-        }
-        return;
-    }
-    uint32_t delay = opt.replyDelayMs;
-    if (hasFault(kinds, FaultKind::Delay)) delay += uint32_t(faultValue(kinds, values, FaultKind::Delay, 1500));
-    if (delay && !sleepFor(delay)) return;
-
-    std::vector<uint8_t> bytes =
-        framing == Framing::Uart ? encodeUart(r, reply, kinds, values) : encodeUsb(r, reply, kinds, values);
-    auto noiseBytes = [&](FaultKind k) {
-        std::vector<uint8_t> g(size_t(faultValue(kinds, values, k, 7)));
-        std::lock_guard<std::mutex> lock(m);
-        for (uint8_t& b : g) b = uint8_t(noise());
-        return g;
-    };
-    if (hasFault(kinds, FaultKind::Garbage)) bytes = noiseBytes(FaultKind::Garbage);
-    if (hasFault(kinds, FaultKind::GarbageBefore)) {
-        std::vector<uint8_t> g = noiseBytes(FaultKind::GarbageBefore);
-        bytes.insert(bytes.begin(), g.begin(), g.end());
-    }
-    if (opt.verbose) fprintf(stderr, "vqs-sim: reply to #%u: %zu bytes\n", r.index, bytes.size());
-    writeAll(bytes);
-    {
-        std::lock_guard<std::mutex> lock(m);
-        ++replies;
-        if (reply.enterBootloader) {
-            bootloader = true;
-            bootInit = false;
-            pagesErased = bytesWritten = lowestWrite = 0;
-        }
-    }
-    if (reply.enterBootloader) {
-        int fd;
-        {
-            std::lock_guard<std::mutex> lock(m);
-            fd = master;
-        }
-        if (fd >= 0) tcdrain(fd);
-        applyPortMode(true);
-        rx.clear();
-    }
 }
 
 }  // namespace vqssim

@@ -77,6 +77,9 @@
 //   0x08000000. On a real port the device switches to 115200 8E1 in the bootloader.
 //   On a pseudo-terminal the kernel clears PARENB, and stm32flash reads the settings back and
 //   fails with "Failed to set terminal flags": run it with "-m 8n1".
+// Exclusive mode on a pseudo-terminal: the master keeps the line's state, so a TIOCEXCL set by a
+//   client outlives the client's close; only root may then reopen the path. Clients that set it
+//   should clear it (TIOCNXCL) before closing.
 // ---------------------------------------------------------------------------------------------
 #pragma once
 
@@ -196,7 +199,7 @@ struct Fault {
     int command = -1;
     int occurrence = 1;
     int times = 1;
-    int64_t value = -1;  // kind-specific parameter, -1 for its default
+    int64_t value = -1;  // the kind's parameter, -1 for its default
 
     static Fault onRequest(FaultKind k, int n, int64_t v = -1) {
         Fault f; f.kind = k; f.request = n; f.value = v; return f;

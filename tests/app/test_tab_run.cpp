@@ -1,0 +1,266 @@
+// Runs in the real window against simulated sensors: a live run, stopping it,
+// a hang-up in mid-run, and closing a page or the window while it measures.
+#include <QFileInfo>
+#include <QMutex>
+#include <QPointer>
+#include <QPushButton>
+#include <QThread>
+
+#include "lumocustomplot.h"
+#include "startup.h"
+#include "tab_fixture.h"
+#include "vqs.h"
+
+namespace {
+
+// Signals of the sensor object as they are emitted, on whatever thread.
+class SignalOrder {
+public:
+    explicit SignalOrder(VQS* sensor) {
+        auto note = [this](const QString& what) {
+            QMutexLocker lock(&mutex);
+            names << what;
+        };
+        QObject::connect(sensor, &VQS::VQSStopped, sensor, [note] { note("stopped"); }, Qt::DirectConnection);
+        QObject::connect(sensor, &VQS::VQSWorkComplete, sensor, [note] { note("complete"); }, Qt::DirectConnection);
+        QObject::connect(
+            sensor, &VQS::VQSEventNotification, sensor,
+            [this, note](QString subject, QString message) {
+                {
+                    QMutexLocker lock(&mutex);
+                    notification = subject + " | " + message;
+                }
+                note("notification");
+            },
+            Qt::DirectConnection);
+        QObject::connect(
+            sensor, &VQS::VQSUpdateTimeLog, sensor,
+            [this](QString event) {
+                QMutexLocker lock(&mutex);
+                timeLog << event;
+            },
+            Qt::DirectConnection);
+    }
+    QStringList all() {
+        QMutexLocker lock(&mutex);
+        return names;
+    }
+    QString lastNotification() {
+        QMutexLocker lock(&mutex);
+        return notification;
+    }
+    QStringList timeLogEvents() {
+        QMutexLocker lock(&mutex);
+        return timeLog;
+    }
+
+private:
+    QMutex mutex;
+    QStringList names, timeLog;
+    QString notification;
+};
+
+// Scans, then presses Start on the current page; true once a cycle is recorded.
+bool startRun(TarnLiteSystemTab* tab) {
+    part<QPushButton>(tab, "pushButton_scanPorts")->click();
+    auto* start = part<QPushButton>(tab, "pushButton_start");
+    if (!start->isEnabled())
+        return false;
+    start->click();
+    return QTest::qWaitFor([&] { return tab->sensorObject() && tab->sensorObject()->cycleCount >= 1; }, 15000);
+}
+
+// Fast sample clock and short start-up so cycles come about once a second.
+vqssim::Options quickOptions() {
+    vqssim::Options options;
+    options.samplePeriodMs = 200;
+    return options;
+}
+
+}  // namespace
+
+class TestTabRun : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        registerApplicationFonts();
+        // The run directories go where the program keeps them, beside the executable.
+        prepareWorkingDirectories(QCoreApplication::applicationDirPath(), QTime::currentTime());
+    }
+
+    void runShowsLiveValuesAndStopsOnRequest() {
+        SimulatedPorts ports;
+        // Firmware 3.x on a methane sensor: 900 ms after each cycle.
+        vqssim::Simulator* sim = ports.add("ttyUSB0", sensorIdentity("VQS-RUN-01", 5, {{3, 2, 0, 0}}), vqssim::Framing::Uart,
+                                           quickOptions());
+        QVERIFY(sim);
+        MainWindow window;
+        window.resize(1100, 720);
+        window.show();
+        TarnLiteSystemTab* tab = currentTab(window);
+        BoxAnswerer boxes;
+        QVERIFY(startRun(tab));
+        VQS* sensor = tab->sensorObject();
+
+        auto* start = part<QPushButton>(tab, "pushButton_start");
+        QCOMPARE(start->text(), QString("Stop"));
+        QVERIFY(start->isChecked());
+        QVERIFY(!part<QPushButton>(tab, "pushButton_saveData")->isEnabled());
+        QVERIFY(!part<QPushButton>(tab, "pushButton_scanPorts")->isEnabled());
+        QVERIFY(!part<QComboBox>(tab, "comboBox_ports")->isEnabled());
+        QCOMPARE(labelText(tab, "label_flamConcUnit"), QString("PPM"));
+        QCOMPARE(sim->unit(), uint8_t(3));
+        QCOMPARE(sim->state(), uint8_t(2));
+
+        QVERIFY(QTest::qWaitFor([&] { return sensor->cycleCount >= 3; }, 20000));
+        QVERIFY(QRegularExpression("^\\d\\dh:\\d\\dm:\\d\\ds$").match(labelText(tab, "label_time")).hasMatch());
+        QVERIFY(labelText(tab, "label_cycles").toInt() > 1);
+        QCOMPARE(labelText(tab, "label_status"), QString("Sensor OK"));
+        QCOMPARE(part<QLabel>(tab, "label_status")->styleSheet(),
+                 QString("QLabel{color:#26A65B;font-family:Quicksand;}"));
+        QVERIFY(labelText(tab, "label_temp").toDouble() >= 25.0);
+        QVERIFY(labelText(tab, "label_pressure").startsWith("101."));
+        QCOMPARE(part<LumoCustomPlot>(tab, "plot_enviro")->graph(0)->dataCount(), int(sensor->cycleCount));
+
+        // A warm-up code turns the status line orange.
+        sim->setSensorStatus(0x28);
+        QTRY_COMPARE_WITH_TIMEOUT(labelText(tab, "label_status"), QString("Sensor Warm-Up"), 10000);
+        QCOMPARE(part<QLabel>(tab, "label_status")->styleSheet(),
+                 QString("QLabel{color:#F89406;font-family:Quicksand;}"));
+        saveScreenshot(&window, "tab-running.png");
+        sim->setSensorStatus(0);
+
+        // The sensor stops producing new samples: the worker polls, and Stop
+        // still ends the run within a poll.
+        sim->holdSamples(true);
+        QTest::qWait(1500);
+        start->click();
+        QVERIFY(!start->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(labelText(tab, "label_status"), QString("Idle"), 4000);
+        QCOMPARE(part<QLabel>(tab, "label_status")->styleSheet(),
+                 QString("QLabel{color:#000000;font-family:Quicksand;}"));
+        QVERIFY(start->isEnabled());
+        QVERIFY(!start->isChecked());
+        QCOMPARE(start->text(), QString("Start"));
+        QVERIFY(part<QPushButton>(tab, "pushButton_saveData")->isEnabled());
+        QVERIFY(part<QPushButton>(tab, "pushButton_scanPorts")->isEnabled());
+        QVERIFY(part<QComboBox>(tab, "comboBox_ports")->isEnabled());
+        QVERIFY(!sensor->isRunning());
+        QCOMPARE(sim->state(), uint8_t(3));
+        QVERIFY(boxes.seen.isEmpty());  // a stop asked for shows no box
+    }
+
+    void hangUpEndsInTheFailureBoxThenIdle() {
+        SimulatedPorts ports;
+        vqssim::Simulator* sim = ports.add("ttyUSB0", sensorIdentity("VQS-HANG"), vqssim::Framing::Uart, quickOptions());
+        QVERIFY(sim);
+        MainWindow window;
+        TarnLiteSystemTab* tab = currentTab(window);
+        BoxAnswerer boxes;
+        bool buttonsStillDisabledAtBox = false;
+        boxes.onBox = [&](const BoxAnswerer::Seen&) {
+            buttonsStillDisabledAtBox = !part<QPushButton>(tab, "pushButton_saveData")->isEnabled() &&
+                                        labelText(tab, "label_status") != "Idle";
+        };
+        SignalOrder order(tab->sensorObject());
+        QVERIFY(startRun(tab));
+
+        sim->addFault(vqssim::Fault::onCommand(vqssim::FaultKind::HangUp, vqssim::cmd::UartEngData));
+        // Ten reconnection attempts one second apart, then the failure.
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.seen.size(), 1, 25000);
+        QTRY_COMPARE_WITH_TIMEOUT(labelText(tab, "label_status"), QString("Idle"), 2000);
+
+        const BoxAnswerer::Seen box = boxes.seen.first();
+        QCOMPARE(box.text, QString("VQS-HANG"));
+        QCOMPARE(box.informativeText,
+                 QString("There was an error getting an answer from the VQS.\r\nPlease restart the VQS."));
+        QCOMPARE(box.styleSheet, QString("QLabel{min-width: 250px;}"));
+        QVERIFY(buttonsStillDisabledAtBox);
+
+        const QStringList names = order.all();
+        QVERIFY(names.size() >= 3);
+        QCOMPARE(names.mid(names.size() - 3), (QStringList{"stopped", "notification", "complete"}));
+        QVERIFY(order.lastNotification().startsWith("Tarn Comm Failed: sensor 'VQS-HANG' | Communication failed after "));
+        QVERIFY(order.timeLogEvents().last().endsWith(": Re-connection failed - giving up after 10 retries!"));
+
+        auto* start = part<QPushButton>(tab, "pushButton_start");
+        QVERIFY(start->isEnabled());
+        QVERIFY(!start->isChecked());
+        QCOMPARE(start->text(), QString("Start"));
+        QVERIFY(!tab->sensorObject()->isRunning());
+    }
+
+    void closingATabMidRunStopsItsSensor() {
+        SimulatedPorts ports;
+        vqssim::Simulator* sim = ports.add("ttyUSB0", sensorIdentity("VQS-CLOSE"), vqssim::Framing::Uart, quickOptions());
+        QVERIFY(sim);
+        MainWindow window;
+        TarnLiteSystemTab* tab = currentTab(window);
+        BoxAnswerer boxes;
+        QVERIFY(startRun(tab));
+
+        QPointer<TarnLiteSystemTab> page(tab);
+        QPointer<VQS> sensor(tab->sensorObject());
+        QPointer<QThread> worker(tab->sensorObject()->thread());
+        const size_t setStatesBefore = sim->requestCount(vqssim::cmd::UartSetState);
+        // Leave the worker waiting for a new sample while the page goes.
+        sim->holdSamples(true);
+        QTest::qWait(700);
+
+        window.removeSystem(0);
+        QTRY_VERIFY_WITH_TIMEOUT(page.isNull(), 5000);
+        QVERIFY(sensor.isNull());
+        QVERIFY(worker.isNull());
+        QCOMPARE(boxes.texts(), QStringList{"Close Tab Requested"});
+        QCOMPARE(sim->state(), uint8_t(3));
+        QVERIFY(sim->requestCount(vqssim::cmd::UartSetState) > setStatesBefore);
+
+        // Nothing reaches the sensor or the run files afterwards.
+        const QString csv = newestRunFile("vqsData.csv");
+        const qint64 size = QFileInfo(csv).size();
+        const size_t requests = sim->requestCount();
+        sim->holdSamples(false);
+        QTest::qWait(2500);
+        QCOMPARE(sim->requestCount(), requests);
+        if (!csv.isEmpty())
+            QCOMPARE(QFileInfo(csv).size(), size);
+    }
+
+    void closingTheWindowMidRunStopsEverySensor() {
+        SimulatedPorts ports;
+        vqssim::Simulator* first = ports.add("ttyUSB0", sensorIdentity("VQS-WIN-1"), vqssim::Framing::Uart, quickOptions());
+        QVERIFY(first);
+        auto window = std::make_unique<MainWindow>();
+        BoxAnswerer boxes;
+        QVERIFY(startRun(currentTab(*window)));
+        window->addSystem();
+        vqssim::Simulator* second = ports.add("ttyUSB1", sensorIdentity("VQS-WIN-2"), vqssim::Framing::Uart, quickOptions());
+        QVERIFY(second);
+        // The second page's scan lists both sensors; the first is busy with
+        // the first page's run and cannot be opened, so only the second is found.
+        TarnLiteSystemTab* tab2 = currentTab(*window);
+        part<QPushButton>(tab2, "pushButton_scanPorts")->click();
+        QCOMPARE(part<QComboBox>(tab2, "comboBox_ports")->currentText(), QString("VQS-WIN-2 - ttyUSB1"));
+        part<QPushButton>(tab2, "pushButton_start")->click();
+        QVERIFY(QTest::qWaitFor([&] { return tab2->sensorObject()->cycleCount >= 1; }, 15000));
+
+        QPointer<QThread> worker1(qobject_cast<TarnLiteSystemTab*>(tabWidgetOf(*window)->widget(0))->sensorObject()->thread());
+        QPointer<QThread> worker2(tab2->sensorObject()->thread());
+        window.reset();
+        QVERIFY(worker1.isNull());
+        QVERIFY(worker2.isNull());
+        QCOMPARE(first->state(), uint8_t(3));
+        QCOMPARE(second->state(), uint8_t(3));
+    }
+
+private:
+    static QString newestRunFile(const QString& name) {
+        QDir temp(QCoreApplication::applicationDirPath() + "/TempData");
+        const QStringList dirs = temp.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Time);
+        return dirs.isEmpty() ? QString() : temp.filePath(dirs.first() + "/" + name);
+    }
+};
+
+QTEST_MAIN(TestTabRun)
+#include "test_tab_run.moc"

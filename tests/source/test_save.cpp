@@ -1,0 +1,314 @@
+// The test-notes dialog, saving a run (names, copies, notes), refusals, a
+// failing copy, a page closed while saving waits, and clearing.
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+
+#include "recording_fixture.h"
+#include "testnotedialog.h"
+
+using namespace rec;
+
+namespace {
+
+TestNoteDialog* notesDialogOf(const QString& sensorName) {
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<TestNoteDialog*>(widget))
+            if (dialog->windowTitle() == sensorName + " - Test Notes")
+                return dialog;
+    return nullptr;
+}
+
+void fillNotes(TestNoteDialog* dialog, const QString& name, const QString& analytes = {},
+               const QString& environment = {}, const QString& notes = {}) {
+    auto* field = dialog->findChild<QLineEdit*>("lineEdit_testName");
+    field->clear();
+    QTest::keyClicks(field, name);
+    dialog->findChild<QLineEdit*>("lineEdit_analytes")->setText(analytes);
+    dialog->findChild<QLineEdit*>("lineEdit_environment")->setText(environment);
+    dialog->findChild<QPlainTextEdit*>("plainTextEdit_additionalNotes")->setPlainText(notes);
+    QTest::mouseClick(dialog->findChild<QPushButton*>("pushButton_ok"), Qt::LeftButton);
+}
+
+QStringList dirsIn(const QString& parent) {
+    return QDir(parent).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QStringList filesIn(const QString& dir) {
+    return QDir(dir).entryList(QDir::Files, QDir::Name);
+}
+
+void removeSaved(const QString& suffix) {
+    for (const QString& parent : {appDir() + "/enc", appDir() + "/TempData"})
+        for (const QString& dir : QDir(parent).entryList({"* " + suffix + "*"}, QDir::Dirs | QDir::NoDotAndDotDot))
+            QDir(parent + '/' + dir).removeRecursively();
+}
+
+// A path of exactly `length` characters below `base`, created.
+QString pathOfLength(const QString& base, int length) {
+    QString path = base;
+    while (path.size() < length) {
+        const int left = length - path.size();
+        // Never leave a single character, which could not hold "/" and a name.
+        const int take = left > 202 ? 200 : left;
+        path += '/' + QString(take - 1, 'x');
+    }
+    QDir().mkpath(path);
+    return path;
+}
+
+}  // namespace
+
+class TestSave : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { makeWorkingDirectories(); }
+
+    void notesDialog() {
+        TestNoteDialog dialog;
+        QCOMPARE(dialog.objectName(), QString("TestNoteDialog"));
+        QCOMPARE(dialog.windowTitle(), QString("Test Notes"));
+        QCOMPARE(dialog.size(), QSize(521, 327));
+        QVERIFY(dialog.styleSheet().contains("background-color:#356797"));
+        auto* name = dialog.findChild<QLineEdit*>("lineEdit_testName");
+        auto* analytes = dialog.findChild<QLineEdit*>("lineEdit_analytes");
+        auto* environment = dialog.findChild<QLineEdit*>("lineEdit_environment");
+        auto* notes = dialog.findChild<QPlainTextEdit*>("plainTextEdit_additionalNotes");
+        auto* ok = dialog.findChild<QPushButton*>("pushButton_ok");
+        QVERIFY(name && analytes && environment && notes && ok);
+        QCOMPARE(dialog.findChild<QLabel*>("label")->text(), QString("* Required"));
+        QCOMPARE(dialog.findChild<QLabel*>("label_testName")->font().pointSize(), 10);
+
+        // Tab order: name, analytes, environment, notes, OK.
+        QList<QWidget*> order;
+        QWidget* w = name;
+        for (int i = 0; i < 5; ++i, w = w->nextInFocusChain()) {
+            while (w->focusPolicy() == Qt::NoFocus)
+                w = w->nextInFocusChain();
+            order << w;
+        }
+        QCOMPARE(order, (QList<QWidget*>{name, analytes, environment, notes, ok}));
+
+        dialog.show();
+        QVERIFY(!ok->isEnabled());
+        QTest::keyClicks(name, "a b c");
+        QCOMPARE(name->text(), QString("abc"));  // white space never enters the name
+        QVERIFY(ok->isEnabled());
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(name, Qt::Key_Backspace);
+        QVERIFY(!ok->isEnabled());
+        QTest::keyClicks(name, "T7");
+        analytes->setText("CH4");
+        QVERIFY(dialog.testName.isEmpty());  // stored only on OK
+        QTest::mouseClick(ok, Qt::LeftButton);
+        QCOMPARE(dialog.testName, QString("T7"));
+        QCOMPARE(dialog.analytes, QString("CH4"));
+        QVERIFY(!dialog.isVisible());
+
+        dialog.clearNotes();
+        QVERIFY(dialog.testName.isEmpty() && dialog.analytes.isEmpty());
+        QVERIFY(name->text().isEmpty() && analytes->text().isEmpty() && notes->toPlainText().isEmpty());
+        QVERIFY(!ok->isEnabled());
+    }
+
+    void saveMovesTheRun() {
+        removeSaved("SAV-1_");
+        Bench bench(identity("SAV-1", 3, {{4, 1, 0, 0}}));
+        QVERIFY(bench.ok);
+        QVERIFY(bench.record(2));
+        QVERIFY(bench.stop());
+        QVERIFY(bench.button("pushButton_saveData")->isEnabled());
+        const QString runDir = findDir(appDir() + "/TempData", " SAV-1");
+        const QByteArray csv = readAll(runDir + "/vqsData.csv");
+        const QByteArray enc = readAll(runDir + "/enc/vqsData.enc");
+        const QByteArray info = readAll(runDir + "/enc/testInfo.enc");
+
+        bench.tab->on_pushButton_testNotes_clicked();
+        TestNoteDialog* dialog = notesDialogOf("SAV-1");
+        QVERIFY(dialog && dialog->isVisible());
+        fillNotes(dialog, "T7", "50% CH4 %s %d", "lab", "line 1\nline 2: 100%");
+
+        QTemporaryDir target;
+        const QDateTime before = QDateTime::currentDateTime();
+        QCOMPARE(bench.tab->saveData(target.path()), 0);
+        const QDateTime after = QDateTime::currentDateTime();
+
+        // Directory names: the save time's stamp, the listed sensor name, the test name.
+        const QStringList saved = dirsIn(target.path());
+        QCOMPARE(saved.size(), 1);
+        QVERIFY(saved[0].endsWith(" SAV-1_T7"));
+        const QDateTime stamp = QDateTime::fromString(saved[0].left(17), "yyyy_MM_dd-HHmmss");
+        QVERIFY(stamp.isValid());
+        QVERIFY(stamp >= before.addMSecs(-before.time().msec()) && stamp <= after);
+        const QString customer = target.path() + '/' + saved[0];
+        const QString encrypted = appDir() + "/enc/" + saved[0];
+        QVERIFY(QDir(encrypted).exists());
+
+        QCOMPARE(filesIn(customer), QStringList({"testNotes.txt", "timelog.txt", "vqsData.csv"}));
+        QCOMPARE(filesIn(encrypted), QStringList({"testInfo.enc", "testNotes.txt", "timelog.txt", "vqsData.enc"}));
+        QCOMPARE(readAll(customer + "/vqsData.csv"), csv);
+        QCOMPARE(readAll(encrypted + "/vqsData.enc"), enc);
+        QCOMPARE(readAll(encrypted + "/testInfo.enc"), info);
+        const QByteArray log = readAll(customer + "/timelog.txt");
+        QCOMPARE(readAll(encrypted + "/timelog.txt"), log);
+        QVERIFY(QRegularExpression(": Started\r\n.*: Stopped\r\n.*: Data saved\r\n$",
+                                   QRegularExpression::DotMatchesEverythingOption)
+                    .match(QString(log))
+                    .hasMatch());
+
+        const QByteArray notes = "Test Name: T7\r\nAnalyte(s) Description: 50% CH4 %s %d\r\n"
+                                 "Enviro Description: lab\r\nAdditional Notes: line 1\r\nline 2: 100%\r\n";
+        QCOMPARE(readAll(customer + "/testNotes.txt"), notes);
+        QCOMPARE(readAll(encrypted + "/testNotes.txt"), notes);
+        QVERIFY(!QDir(runDir).exists());
+
+        // A later clear (as at the next start) leaves saved data alone.
+        bench.tab->clearData();
+        QCOMPARE(filesIn(customer).size(), 3);
+        QCOMPARE(filesIn(encrypted).size(), 4);
+        QDir(encrypted).removeRecursively();
+    }
+
+    void saveWaitsForATestName() {
+        removeSaved("SAV-WAIT_");
+        Bench bench(identity("SAV-WAIT", 3, {{4, 1, 0, 0}}));
+        QVERIFY(bench.ok);
+        QVERIFY(bench.record(1));
+        QVERIFY(bench.stop());
+        TestNoteDialog* dialog = notesDialogOf("SAV-WAIT");
+        QVERIFY(dialog);
+        int shown = 0;
+        QTimer driver;
+        driver.setInterval(50);
+        connect(&driver, &QTimer::timeout, [&] {
+            if (!dialog->isVisible())
+                return;
+            if (++shown == 1)
+                dialog->close();  // closed without OK: asked again
+            else
+                fillNotes(dialog, "named");
+        });
+        driver.start();
+        QTemporaryDir target;
+        QCOMPARE(bench.tab->saveData(target.path()), 0);
+        QCOMPARE(shown, 2);
+        QCOMPARE(dirsIn(target.path()).size(), 1);
+        QVERIFY(dirsIn(target.path())[0].endsWith(" SAV-WAIT_named"));
+        removeSaved("SAV-WAIT_");
+    }
+
+    void pageClosedWhileSaveWaits() {
+        Bench bench(identity("SAV-GONE", 3, {{4, 1, 0, 0}}));
+        QVERIFY(bench.ok);
+        QVERIFY(bench.record(1));
+        QVERIFY(bench.stop());
+        TarnLiteSystemTab* page = bench.tab.get();
+        QTimer::singleShot(300, [&] { bench.tab.reset(); });
+        QTemporaryDir target;
+        QCOMPARE(page->saveData(target.path()), 1);
+        QVERIFY(!bench.tab);
+        QVERIFY(dirsIn(target.path()).isEmpty());
+        removeSaved("SAV-GONE");
+    }
+
+    void saveAndClearRefusedWhileRunning() {
+        removeSaved("SAV-RUN");
+        Bench bench(identity("SAV-RUN", 3, {{4, 1, 0, 0}}));
+        QVERIFY(bench.ok);
+        QVERIFY(bench.record(1));
+        QTemporaryDir target;
+        {
+            BoxAnswerer boxes;
+            QCOMPARE(bench.tab->saveData(target.path()), 1);
+            bench.tab->clearData();
+            QCOMPARE(boxes.seen.size(), 2);
+            QCOMPARE(boxes.seen[0].text, QString("VQS Running"));
+            QCOMPARE(boxes.seen[0].informativeText, QString("SAV-RUN is running - data cannot be saved"));
+            QCOMPARE(boxes.seen[1].informativeText, QString("SAV-RUN is running - data cannot be cleared"));
+            QCOMPARE(boxes.seen[1].styleSheet, QString("QLabel{min-width: 250px;}"));
+        }
+        QVERIFY(dirsIn(target.path()).isEmpty());
+        QVERIFY(bench.sensor()->cycleCount >= 1);
+        QVERIFY(!findDir(appDir() + "/TempData", " SAV-RUN").isEmpty());
+        QVERIFY(bench.stop());
+        removeSaved("SAV-RUN");
+    }
+
+    void failingCopyKeepsTheRun() {
+        removeSaved("SAV-LONG");
+        Bench bench(identity("SAV-LONG", 3, {{4, 1, 0, 0}}));
+        QVERIFY(bench.ok);
+        QVERIFY(bench.record(1));
+        QVERIFY(bench.stop());
+        const QString runDir = findDir(appDir() + "/TempData", " SAV-LONG");
+        const QByteArray csv = readAll(runDir + "/vqsData.csv");
+        bench.tab->on_pushButton_testNotes_clicked();
+        fillNotes(notesDialogOf("SAV-LONG"), "T7");
+
+        // The customer directory itself can be made, but no file name fits below it.
+        QTemporaryDir base;
+        const int directoryName = QString("2024_03_15-142530 SAV-LONG_T7").size();
+        const QString target = pathOfLength(base.path(), 4090 - 1 - directoryName);
+        QVERIFY(QDir(target).exists());
+        BoxAnswerer boxes;
+        QCOMPARE(bench.tab->saveData(target), 1);
+        QCOMPARE(boxes.texts(), QStringList{"Data Not Saved"});
+        QVERIFY(boxes.seen[0].informativeText.contains("vqsData.csv") ||
+                boxes.seen[0].informativeText.contains("timelog.txt"));
+        // Nothing of the run was deleted.
+        QCOMPARE(readAll(runDir + "/vqsData.csv"), csv);
+        QCOMPARE(filesIn(runDir), QStringList({"timelog.txt", "vqsData.csv"}));
+        QCOMPARE(filesIn(runDir + "/enc"), QStringList({"testInfo.enc", "vqsData.enc"}));
+        QVERIFY(bench.button("pushButton_saveData")->isEnabled());
+        removeSaved("SAV-LONG");
+    }
+
+    void namesCannotLeaveTheSaveDirectories() {
+        removeSaved("SAV-ESC");
+        Bench bench(identity("SAV-ESC", 3, {{4, 1, 0, 0}}));
+        QVERIFY(bench.ok);
+        QVERIFY(bench.record(1));
+        QVERIFY(bench.stop());
+        bench.tab->on_pushButton_testNotes_clicked();
+        fillNotes(notesDialogOf("SAV-ESC"), "../../..\\evil:*");
+        QTemporaryDir base;
+        const QString target = base.path() + "/target";
+        QDir().mkdir(target);
+        const QStringList encBefore = dirsIn(appDir() + "/enc");
+        QCOMPARE(bench.tab->saveData(target), 0);
+        QCOMPARE(dirsIn(base.path()), QStringList{"target"});
+        const QStringList saved = dirsIn(target);
+        QCOMPARE(saved.size(), 1);
+        QVERIFY2(saved[0].endsWith(" SAV-ESC__________evil__"), qPrintable(saved[0]));
+        QVERIFY(readAll(target + '/' + saved[0] + "/testNotes.txt").startsWith("Test Name: ../../..\\evil:*\r\n"));
+        QCOMPARE(dirsIn(appDir() + "/enc").size(), encBefore.size() + 1);
+        QDir(appDir() + "/enc/" + saved[0]).removeRecursively();
+    }
+
+    void clearTwice() {
+        removeSaved("SAV-CLR");
+        Bench bench(identity("SAV-CLR", 3, {{4, 1, 0, 0}}));
+        QVERIFY(bench.ok);
+        QVERIFY(bench.record(1));
+        QVERIFY(bench.stop());
+        const QString runDir = findDir(appDir() + "/TempData", " SAV-CLR");
+        QVERIFY(QDir(runDir).exists());
+        const uint32_t clearsBefore = bench.sim.historyClears();
+        BoxAnswerer boxes;
+        bench.tab->clearData();
+        QVERIFY(!QDir(runDir).exists());
+        QCOMPARE(bench.label("label_time"), QString("00h:00m:00s"));
+        QCOMPARE(bench.label("label_cycles"), QString("0"));
+        QCOMPARE(bench.sensor()->cycleCount, 0u);
+        QVERIFY(!bench.button("pushButton_saveData")->isEnabled());
+        QVERIFY(bench.button("pushButton_start")->isEnabled());
+        bench.tab->clearData();  // nothing left to delete
+        QCOMPARE(bench.sim.historyClears(), clearsBefore + 2);
+        QVERIFY(boxes.seen.isEmpty());
+        QVERIFY(QDir(appDir() + "/TempData").exists());
+    }
+};
+
+QTEST_MAIN(TestSave)
+#include "test_save.moc"

@@ -1,0 +1,285 @@
+// The measurement worker against the simulated sensor: start and stop, the
+// UART sample poll and its stop request, the pause after a cycle, and link
+// recovery.
+#include <QMutex>
+#include <QThread>
+#include <QtTest>
+
+#include <chrono>
+#include <thread>
+
+#include "captured_log.h"
+#include "simulator.h"
+#include "vqs.h"
+
+namespace {
+
+// What the sensor object emitted, in order, from whatever thread.
+class Emitted {
+public:
+    explicit Emitted(VQS* sensor) {
+        QObject::connect(sensor, &VQS::VQSStopped, sensor, [this] { add("stopped"); }, Qt::DirectConnection);
+        QObject::connect(sensor, &VQS::VQSWorkComplete, sensor, [this] { add("complete"); }, Qt::DirectConnection);
+        QObject::connect(
+            sensor, &VQS::VQSEventNotification, sensor, [this](QString, QString) { add("notification"); },
+            Qt::DirectConnection);
+        QObject::connect(
+            sensor, &VQS::VQSUpdateTimeLog, sensor, [this](QString event) { add("timelog:" + event); },
+            Qt::DirectConnection);
+    }
+    QStringList all() {
+        QMutexLocker lock(&mutex);
+        return names;
+    }
+    int count(const QString& name) { return all().count(name); }
+
+private:
+    void add(const QString& name) {
+        QMutexLocker lock(&mutex);
+        names << name;
+    }
+    QMutex mutex;
+    QStringList names;
+};
+
+// A UART sensor with a quick sample clock, and a sensor object pointed at it.
+struct Bench {
+    explicit Bench(std::array<uint8_t, 4> firmware = {{4, 1, 0, 0}}, uint32_t type = 3,
+                   const std::string& link = {}) {
+        vqssim::Identity id;
+        id.name = "VQS-WORK";
+        id.firmware = firmware;
+        id.sensorType = type;
+        vqssim::Options options;
+        options.samplePeriodMs = 100;
+        sim = std::make_unique<vqssim::Simulator>(vqssim::Framing::Uart, id, options);
+        ok = sim->openPty(link);
+        sim->start();
+        sensor.transport = 1;
+        sensor.retryCount = 3;
+        sensor.portPath = sim->path();
+        // Identification fills the version that the worker's pauses depend on.
+        ok = ok && sensor.connect() == VQS_SUCCESS && sensor.getVersion() == VQS_SUCCESS &&
+             sensor.getSensorName() == VQS_SUCCESS;
+        sensor.disconnect();
+    }
+    ~Bench() {
+        if (thread.isRunning()) {
+            sensor.stopRequested = true;
+            QMetaObject::invokeMethod(&sensor, [this] {
+                sensor.stopVQS();
+                thread.quit();
+            }, Qt::QueuedConnection);
+            thread.wait();
+        }
+    }
+    // Moves the sensor object onto its own thread, as the tab does.
+    void onWorkerThread() {
+        sensor.moveToThread(&thread);
+        thread.start();
+    }
+    void queue(const char* slot) { QMetaObject::invokeMethod(&sensor, slot, Qt::QueuedConnection); }
+
+    std::unique_ptr<vqssim::Simulator> sim;
+    VQS sensor;
+    QThread thread;
+    bool ok = false;
+};
+
+std::vector<vqssim::Request> requestsOf(const vqssim::Simulator& sim, uint16_t command) {
+    std::vector<vqssim::Request> out;
+    for (const vqssim::Request& r : sim.requests())
+        if (r.command == command)
+            out.push_back(r);
+    return out;
+}
+
+}  // namespace
+
+class TestWorker : public QObject {
+    Q_OBJECT
+
+private slots:
+    void startRunsTheFirstCycleAndStopReturnsToIdle() {
+        Bench bench;
+        QVERIFY(bench.ok);
+        Emitted emitted(&bench.sensor);
+        CapturedLog log;
+
+        bench.sensor.concUnit = 2;
+        bench.sensor.startVQS();
+        QVERIFY(bench.sensor.isRunning());
+        QCOMPARE(bench.sensor.commFailed, 0);
+        QCOMPARE(emitted.all(), QStringList{"complete"});
+        QCOMPARE(bench.sim->state(), uint8_t(2));
+        QCOMPARE(bench.sim->unit(), uint8_t(2));  // the unit rides in the set-state payload
+        QCOMPARE(QString::fromLatin1(bench.sensor.statusText), QString("None"));
+        QVERIFY(bench.sensor.answer.temperature >= 25.0f);
+        QVERIFY(log.has(QtInfoMsg, "VQS-WORK - starting"));
+
+        // A second start sends nothing.
+        const size_t before = bench.sim->requestCount();
+        bench.sensor.startVQS();
+        QVERIFY(log.has(QtWarningMsg, "VQS-WORK - already running"));
+        QCOMPARE(bench.sim->requestCount(), before);
+
+        bench.sensor.stopVQS();
+        QVERIFY(!bench.sensor.isRunning());
+        QVERIFY(!bench.sensor.portOpen);
+        QCOMPARE(bench.sim->state(), uint8_t(3));
+        QCOMPARE(emitted.all(), (QStringList{"complete", "stopped"}));
+        QVERIFY(log.has(QtInfoMsg, "VQS-WORK - stopping"));
+
+        // Stopping again only clears the failure flag.
+        bench.sensor.commFailed = 1;
+        bench.sensor.stopVQS();
+        QVERIFY(log.has(QtWarningMsg, "VQS-WORK - already stopped"));
+        QCOMPARE(bench.sensor.commFailed, 0);
+        QCOMPARE(emitted.count("stopped"), 1);
+
+        // A cycle queued after the stop does nothing.
+        QMetaObject::invokeMethod(&bench.sensor, "doWork", Qt::DirectConnection);
+        QCOMPARE(emitted.count("complete"), 1);
+    }
+
+    void aStartThatCannotOpenThePortReportsStopped() {
+        VQS sensor;
+        sensor.transport = 1;
+        sensor.portPath = "/nonexistent/vqs-port";
+        Emitted emitted(&sensor);
+        sensor.startVQS();
+        QVERIFY(!sensor.isRunning());
+        QCOMPARE(sensor.commFailed, 1);
+        QCOMPARE(emitted.all(), QStringList{"stopped"});
+    }
+
+    void repeatedSampleIsPolledAndAStopRequestEndsThePoll() {
+        Bench bench;
+        QVERIFY(bench.ok);
+        bench.onWorkerThread();
+        Emitted emitted(&bench.sensor);
+        bench.queue("startVQS");
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 1, 5000);
+
+        // No new sample: the first cycle after the hold takes the held one,
+        // the next keeps asking, every half second.
+        bench.sim->holdSamples(true);
+        bench.queue("doWork");
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 2, 5000);
+        const size_t polls0 = bench.sim->requestCount(vqssim::cmd::UartEngData);
+        bench.queue("doWork");
+        QTest::qWait(1600);
+        const auto polls = requestsOf(*bench.sim, vqssim::cmd::UartEngData);
+        QVERIFY(polls.size() - polls0 >= 3);
+        const auto gap = polls.back().received - polls[polls.size() - 2].received;
+        QVERIFY(gap >= std::chrono::milliseconds(480));
+        QCOMPARE(emitted.count("complete"), 2);
+
+        // A new sample is taken at once (the cycle then ends after its pause).
+        bench.sim->advanceSample();
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 3, 3500);
+        QCOMPARE(bench.sensor.lastSensorCycle, bench.sensor.sensorCycle);
+
+        // Held again; the stop is queued behind the endless poll, and the
+        // request flag lets it through within one poll.
+        bench.queue("doWork");
+        QTest::qWait(1500);
+        bench.sensor.stopRequested = true;
+        bench.queue("stopVQS");
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("stopped"), 1, 1500);
+        QTRY_VERIFY(!bench.sensor.isRunning());
+        QCOMPARE(emitted.count("complete"), 3);  // the cut-short poll records nothing
+        QCOMPARE(bench.sim->state(), uint8_t(3));
+    }
+
+    void pauseAfterEachUartCycle_data() {
+        QTest::addColumn<int>("major");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("pauseMs");
+        QTest::newRow("3.x methane") << 3 << 5 << 900;
+        QTest::newRow("3.x flammable") << 3 << 3 << 1900;
+        QTest::newRow("4.x") << 4 << 5 << 1900;
+    }
+    void pauseAfterEachUartCycle() {
+        QFETCH(int, major);
+        QFETCH(int, type);
+        QFETCH(int, pauseMs);
+        Bench bench({{uint8_t(major), 2, 0, 0}}, uint32_t(type));
+        QVERIFY(bench.ok);
+        bench.onWorkerThread();
+        Emitted emitted(&bench.sensor);
+        bench.queue("startVQS");
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 1, 5000);
+        bench.queue("doWork");
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 2, 5000);
+        // Sample polls of consecutive cycles lie one pause apart (the sample
+        // clock is faster than the pause, so each first poll finds a new one).
+        const auto polls = requestsOf(*bench.sim, vqssim::cmd::UartEngData);
+        QVERIFY(polls.size() >= 2);
+        const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(polls.back().received -
+                                                                               polls[polls.size() - 2].received);
+        QVERIFY2(gap.count() >= pauseMs && gap.count() < pauseMs + 600, qPrintable(QString::number(gap.count())));
+        bench.sensor.stopRequested = true;
+        bench.queue("stopVQS");
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("stopped"), 1, 3000);
+    }
+
+    void reconnectionAfterTwoFailedAttemptsReportsTwoRetries() {
+        const std::string link = QDir::temp().filePath("vqs-worker-link-%1").arg(QCoreApplication::applicationPid()).toStdString();
+        Bench bench({{4, 1, 0, 0}}, 3, link);
+        QVERIFY(bench.ok);
+        bench.onWorkerThread();
+        Emitted emitted(&bench.sensor);
+        bench.queue("startVQS");
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 1, 5000);
+
+        bench.sim->addFault(vqssim::Fault::onCommand(vqssim::FaultKind::HangUp, vqssim::cmd::UartEngData));
+        bench.queue("doWork");
+        // Attempts come one second after the failure and then every second;
+        // the sensor is back between the second and the third.
+        QTRY_VERIFY_WITH_TIMEOUT(!bench.sim->isOpen(), 5000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        QVERIFY(bench.sim->replug());
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 2, 8000);
+        QVERIFY(emitted.all().contains("timelog:Cycle 0: Connection Re-established (2 retries)."));
+        QVERIFY(bench.sensor.isRunning());
+        QCOMPARE(bench.sensor.commFailed, 0);
+        bench.sensor.stopRequested = true;
+        bench.queue("stopVQS");
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("stopped"), 1, 5000);
+    }
+
+    void lostSensorStopsTheRunAndReportsIt() {
+        Bench bench;
+        QVERIFY(bench.ok);
+        bench.onWorkerThread();
+        Emitted emitted(&bench.sensor);
+        QString subject, message;
+        QObject::connect(
+            &bench.sensor, &VQS::VQSEventNotification, &bench.sensor,
+            [&](QString s, QString m) {
+                subject = s;
+                message = m;
+            },
+            Qt::DirectConnection);
+        bench.queue("startVQS");
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 1, 5000);
+        bench.sensor.cycleCount = 1;
+
+        bench.sim->addFault(vqssim::Fault::onCommand(vqssim::FaultKind::HangUp, vqssim::cmd::UartEngData));
+        bench.queue("doWork");
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 2, 20000);
+        const QStringList all = emitted.all();
+        QCOMPARE(all.mid(all.size() - 4),
+                 (QStringList{"timelog:Cycle 1: Re-connection failed - giving up after 10 retries!", "stopped",
+                              "notification", "complete"}));
+        QCOMPARE(subject, QString("Tarn Comm Failed: sensor 'VQS-WORK'"));
+        QVERIFY(message.startsWith("Communication failed after 1 cycles ("));
+        QVERIFY(message.endsWith(" bytes received)."));
+        QCOMPARE(bench.sensor.commFailed, 1);
+        QVERIFY(!bench.sensor.isRunning());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWorker)
+#include "test_worker.moc"
