@@ -9,7 +9,7 @@ packages=(
     fonts-quicksand stm32flash
     xvfb clang libclang-rt-14-dev
     g++-mingw-w64-x86-64 wine64
-    python3 openssl
+    python3 openssl pkg-config nettle-dev xauth
 )
 
 missing=()
@@ -35,4 +35,4 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update
-$sudo apt-get install -y --no-install-recommends "${packages[@]}"
+$sudo apt-get install -y "${packages[@]}"

@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 src=$(pwd)
 
 use_dpkg=0
-build=build-package
+build="build-package"
 for arg in "$@"; do
     case "$arg" in
         --dpkg) use_dpkg=1 ;;
@@ -24,6 +24,11 @@ case "$build" in /*) ;; *) build="$src/$build" ;; esac
 
 fail() { echo "package-check: FAIL: $*" >&2; exit 1; }
 note() { echo "package-check: $*"; }
+
+# CPack's dependency scan needs dpkg-shlibdeps (dpkg-dev) and file.
+for tool in cmake cpack dpkg-deb dpkg-shlibdeps file; do
+    command -v "$tool" >/dev/null 2>&1 || fail "$tool not found (apt-get install cmake dpkg-dev file)"
+done
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVQS_BUILD_TESTS=OFF \
@@ -45,7 +50,7 @@ cleanup() {
 trap cleanup EXIT
 
 (cd "$build" && cpack -G DEB -B "$work/out" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log" >&2; fail "cpack"; }
-deb=$(ls "$work"/out/*.deb 2>/dev/null | head -n 1)
+deb=$(ls "$work"/out/*.deb 2>/dev/null | head -n 1 || true)
 [ -n "$deb" ] || fail "cpack made no .deb"
 note "built $(basename "$deb")"
 dpkg-deb --info "$deb" >/dev/null || fail "dpkg-deb cannot read $deb"

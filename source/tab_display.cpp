@@ -2,6 +2,9 @@
 // when a run starts and ends.
 #include <QSignalBlocker>
 
+#include <algorithm>
+#include <cmath>
+
 #include "lumocustomplot.h"
 #include "tarnlitesystemtab.h"
 #include "ui_tarnlitesystemtab.h"
@@ -119,8 +122,8 @@ void TarnLiteSystemTab::updateDisplay() {
     for (const StatusLine& candidate : kStatusLines)
         if (candidate.code == code)
             line = &candidate;
-    ui->label_status->setStyleSheet(QLatin1String(line ? line->style : kStyleRed));
-    ui->label_status->setText(line ? QString::fromLatin1(line->text) : QString::fromLatin1(sensor->statusText));
+    setStatusLine(line ? line->style : kStyleRed,
+                  line ? QString::fromLatin1(line->text) : QString::fromLatin1(sensor->statusText));
 
     sensor->gasNameFromId(a.gasId);
     ui->label_flamID->setText(QString::fromLatin1(sensor->gasName));
@@ -144,17 +147,49 @@ void TarnLiteSystemTab::updateDisplay() {
     ui->label_humidity->setText(QString::number(a.humidity, 'f', 1));
 
     LumoCustomPlot* enviro = ui->plot_enviro;
-    enviro->graph(0)->addData(key, a.temperature);
-    enviro->graph(1)->addData(key, a.pressure);
-    enviro->graph(2)->addData(key, a.humidity);
+    const double values[3] = {a.temperature, a.pressure, a.humidity};
+    for (int i = 0; i < 3; ++i) {
+        enviro->graph(i)->addData(key, values[i]);
+        if (std::isnan(values[i]))  // a rescale ignores these too
+            continue;
+        const int side = kEnviroCurves[i].rightAxis ? 1 : 0;
+        if (!enviroHasData[side]) {
+            enviroMin[side] = enviroMax[side] = values[i];
+            enviroHasData[side] = true;
+        } else {
+            enviroMin[side] = std::min(enviroMin[side], values[i]);
+            enviroMax[side] = std::max(enviroMax[side], values[i]);
+        }
+    }
     if (!enviro->userControlled) {
         enviro->xAxis->setRange(0, key);
-        enviro->yAxis->rescale(false);
-        enviro->yAxis2->rescale(false);
+        followEnviroData(0);
+        followEnviroData(1);
         enviro->yAxis->scaleRange(1.1);
         enviro->yAxis2->scaleRange(5);
     }
     enviro->replot();
+}
+
+void TarnLiteSystemTab::followEnviroData(int side) {
+    if (!enviroHasData[side])
+        return;
+    QCPAxis* axis = side ? ui->plot_enviro->yAxis2 : ui->plot_enviro->yAxis;
+    QCPRange range(enviroMin[side], enviroMax[side]);
+    if (!QCPRange::validRange(range)) {
+        // Constant data: keep the axis's span, centred on the value.
+        const double centre = (range.lower + range.upper) * 0.5;
+        const double half = axis->range().size() / 2.0;
+        range = QCPRange(centre - half, centre + half);
+    }
+    axis->setRange(range);
+}
+
+void TarnLiteSystemTab::setStatusLine(const char* styleSheet, const QString& text) {
+    // Re-applying an unchanged style sheet re-polishes the label every cycle.
+    if (ui->label_status->styleSheet() != QLatin1String(styleSheet))
+        ui->label_status->setStyleSheet(QLatin1String(styleSheet));
+    ui->label_status->setText(text);
 }
 
 void TarnLiteSystemTab::applyRunUnit() {
@@ -226,8 +261,7 @@ void TarnLiteSystemTab::onVQSStopped() {
     ui->pushButton_saveData->setEnabled(true);
     ui->radioButton_unit2->setEnabled(false);
     setUnitButtonsAfterRun();
-    ui->label_status->setText(QStringLiteral("Idle"));
-    ui->label_status->setStyleSheet(QLatin1String(kStyleBlack));
+    setStatusLine(kStyleBlack, QStringLiteral("Idle"));
     if (runInProgress) {
         runInProgress = false;
         ui->pushButton_scanPorts->setEnabled(true);
@@ -252,6 +286,7 @@ void TarnLiteSystemTab::resetDisplay() {
     LumoCustomPlot* enviro = ui->plot_enviro;
     for (int i = 0; i < enviro->graphCount(); ++i)
         enviro->graph(i)->data()->clear();
+    enviroHasData[0] = enviroHasData[1] = false;
     enviro->xAxis->setRange(0, 10);
     enviro->yAxis->setRange(0, 5);
     enviro->yAxis2->setRange(0, 5);

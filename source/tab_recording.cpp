@@ -130,8 +130,11 @@ void TarnLiteSystemTab::writeDataRow() {
     writeEncrypted(encDataFile, "%f, %f, %f, %f, ", double(a.temperature), double(a.pressure),
                    double(a.humidity), double(a.absHumidity));
     textPrintf(csvDataFile, "%f, %f, %f, ", double(a.temperature), double(a.pressure), double(a.humidity));
-    midCompNormHistory->append(a.midCompNorm);
-    maxCompNormHistory->append(a.maxCompNorm);
+    // Copies: the record is packed, its floats may sit at any address.
+    const float midCompNorm = a.midCompNorm;
+    const float maxCompNorm = a.maxCompNorm;
+    midCompNormHistory->append(midCompNorm);
+    maxCompNormHistory->append(maxCompNorm);
     writeEncrypted(encDataFile, "%f, %f, ", double(a.midCompNorm), double(a.maxCompNorm));
     writeEncrypted(encDataFile, "%u, %f, ", a.gasId, double(a.concentration));
     textPrintf(csvDataFile, "%u, %f", a.gasId, double(a.concentration));

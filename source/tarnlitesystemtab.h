@@ -48,6 +48,9 @@ public:
     bool swCompatible();
     bool swCompatibleIEC();
     bool selfTestPassed() const;
+    // The run clock (invalid between a clear and the next start); the
+    // benchmark starts it to place its prefilled points on the time axis.
+    QElapsedTimer* runClock() const { return elapsedTimer; }
     // "%1h:%2m:%3s" of a run clock reading (hours not wrapped at 24).
     static QString elapsedText(qint64 ms);
 
@@ -81,6 +84,10 @@ private:
     void showRunStarted();
     void setUnitButtonsAfterRun();
     double elapsedSeconds() const;
+    // Moves a value axis of plot_enviro to the data of its curves, as a
+    // rescale over all their points would, from the ranges kept below.
+    void followEnviroData(int side);
+    void setStatusLine(const char* styleSheet, const QString& text);
     // label_time from the run clock and label_cycles from sensorCycle.
     void showTimeAndCycles();
 
@@ -207,6 +214,12 @@ private:
     // worker owns the link, so scan and selection leave the sensor alone.
     bool runInProgress = false;
     bool comboEnabledBeforeRun = false;
+    // Value ranges of the environment curves on the left (0) and right (1)
+    // axis, grown as points are added: following a long run's data then costs
+    // nothing per cycle instead of a pass over every point.
+    double enviroMin[2] = {0, 0};
+    double enviroMax[2] = {0, 0};
+    bool enviroHasData[2] = {false, false};
     // The port the scan is probing; identification during a scan only runs
     // for the entry of that port (the one just added).
     QString probingPort;

@@ -4,13 +4,15 @@
 // cycles; and the memory one recorded cycle holds (plot points and the two
 // per-cycle history lists).
 //
-// Run with QT_QPA_PLATFORM=offscreen. Optional argument: cycles timed per size.
+// Run with QT_QPA_PLATFORM=offscreen. Optional arguments: cycles per timed round
+// (10), largest run length (1000000).
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTabWidget>
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -29,13 +31,13 @@ void sample(long n, double* conc, double* t, double* p, double* rh) {
     *rh = 40.0 + (n % 20);
 }
 
-// Fills the plots as `cycles` recorded cycles would have (one point per curve
-// each, two seconds apart).
-void prefill(QCustomPlot* conc, QCustomPlot* enviro, long from, long to) {
+// Fills the plots as recorded cycles from..to would have (one point per curve
+// each), their keys spread evenly over keyFrom..keyTo seconds.
+void prefill(QCustomPlot* conc, QCustomPlot* enviro, long from, long to, double keyFrom, double keyTo) {
     for (long n = from; n < to; ++n) {
         double c, t, p, rh;
         sample(n, &c, &t, &p, &rh);
-        const double key = n * 2.0;
+        const double key = keyFrom + (keyTo - keyFrom) * double(n - from) / double(to - from);
         conc->graph(0)->addData(key, c);
         enviro->graph(0)->addData(key, t);
         enviro->graph(1)->addData(key, p);
@@ -43,11 +45,20 @@ void prefill(QCustomPlot* conc, QCustomPlot* enviro, long from, long to) {
     }
 }
 
-size_t heapInUse() {
-    return mallinfo2().uordblks;
+constexpr int kRounds = 7;
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
 }
 
-// A plain QCustomPlot pair with the page's curves on the same data and size.
+size_t heapInUse() {
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;  // small blocks and mmapped large ones
+}
+
+// A plain QCustomPlot pair with the page's curves: same data, pens, size and
+// axis ranges, so the comparison shows what the page adds per cycle.
 struct BarePlots {
     QCustomPlot conc, enviro;
     BarePlots(QCustomPlot* pageConc, QCustomPlot* pageEnviro) {
@@ -61,8 +72,16 @@ struct BarePlots {
         enviro.addGraph(enviro.xAxis, enviro.yAxis);
         for (int i = 0; i < 3; ++i)
             enviro.graph(i)->setData(pageEnviro->graph(i)->data());
-        conc.rescaleAxes();
-        enviro.rescaleAxes();
+        conc.graph(0)->setPen(pageConc->graph(0)->pen());
+        for (int i = 0; i < 3; ++i)
+            enviro.graph(i)->setPen(pageEnviro->graph(i)->pen());
+    }
+    void takeRanges(QCustomPlot* pageConc, QCustomPlot* pageEnviro) {
+        for (auto pair : {std::make_pair(&conc, pageConc), std::make_pair(&enviro, pageEnviro)}) {
+            pair.first->xAxis->setRange(pair.second->xAxis->range());
+            pair.first->yAxis->setRange(pair.second->yAxis->range());
+            pair.first->yAxis2->setRange(pair.second->yAxis2->range());
+        }
     }
     void replot() {
         conc.replot();
@@ -74,7 +93,8 @@ struct BarePlots {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    const int timed = argc > 1 ? std::atoi(argv[1]) : 20;
+    const int timed = argc > 1 ? std::atoi(argv[1]) : 10;
+    const long largest = argc > 2 ? std::atol(argv[2]) : 1000000L;
 
     QTabWidget tabs;
     auto* tab = new TarnLiteSystemTab(&tabs);
@@ -89,38 +109,63 @@ int main(int argc, char** argv) {
     sensor->sensorInfo.sensorType = 3;
     sensor->answer.gasId = 3;
 
-    std::printf("gui-cycle: page %dx%d, plots %dx%d and %dx%d, %d cycles timed per size\n", tab->width(),
-                tab->height(), conc->width(), conc->height(), enviro->width(), enviro->height(), timed);
-    std::printf("%10s %14s %14s %8s\n", "cycles", "page ms/cycle", "bare ms/replot", "ratio");
+    std::printf("gui-cycle: page %dx%d, plots %dx%d and %dx%d, %d rounds of %d cycles per size\n", tab->width(),
+                tab->height(), conc->width(), conc->height(), enviro->width(), enviro->height(), kRounds, timed);
+    std::printf("%10s %14s %14s %8s %16s\n", "cycles", "page ms/cycle", "bare ms/replot", "ratio",
+                "page replots ms");
 
+    // The run clock gives each new point its key; prefilled points lie before
+    // "now" on the same axis, as those of a long run would.
+    QElapsedTimer* runClock = tab->runClock();
+    runClock->start();
+    double lastKey = 0;
     long filled = 0;
     for (long size : {10000L, 100000L, 1000000L}) {
-        prefill(conc, enviro, filled, size);
+        if (size > largest)
+            break;
+        const double now = runClock->elapsed() / 1000.0;
+        prefill(conc, enviro, filled, size, lastKey, now);
         filled = size;
         sensor->cycleCount = uint32_t(filled);
 
-        QElapsedTimer clock;
-        clock.start();
-        for (int i = 0; i < timed; ++i) {
-            double c, t, p, rh;
-            sample(filled + i, &c, &t, &p, &rh);
-            sensor->answer.concentration = float(c);
-            sensor->answer.temperature = float(t);
-            sensor->answer.pressure = float(p);
-            sensor->answer.humidity = float(rh);
-            sensor->sensorCycle = int32_t(filled + i);
-            tab->onVQSWorkComplete();
-        }
-        const double pageMs = clock.nsecsElapsed() / 1e6 / timed;
-        QApplication::processEvents();  // the queued cycle requests
-        filled += timed;
-
+        // Rounds of page cycles and bare replots in turn, so a busy machine
+        // slows both alike; the median round counts.
         BarePlots bare(conc, enviro);
-        clock.restart();
-        for (int i = 0; i < timed; ++i)
-            bare.replot();
-        const double bareMs = clock.nsecsElapsed() / 1e6 / timed;
-        std::printf("%10ld %14.3f %14.3f %8.2f\n", size, pageMs, bareMs, pageMs / bareMs);
+        std::vector<double> pageRounds, bareRounds, replotRounds;
+        QElapsedTimer clock;
+        for (int round = 0; round < kRounds; ++round) {
+            clock.start();
+            for (int i = 0; i < timed; ++i) {
+                double c, t, p, rh;
+                sample(filled + i, &c, &t, &p, &rh);
+                sensor->answer.concentration = float(c);
+                sensor->answer.temperature = float(t);
+                sensor->answer.pressure = float(p);
+                sensor->answer.humidity = float(rh);
+                sensor->sensorCycle = int32_t(filled + i);
+                tab->onVQSWorkComplete();
+            }
+            pageRounds.push_back(clock.nsecsElapsed() / 1e6 / timed);
+            filled += timed;
+            QApplication::processEvents();  // the queued cycle requests
+
+            bare.takeRanges(conc, enviro);
+            clock.restart();
+            for (int i = 0; i < timed; ++i)
+                bare.replot();
+            bareRounds.push_back(clock.nsecsElapsed() / 1e6 / timed);
+
+            // The page's two replots alone, for where its time goes.
+            clock.restart();
+            for (int i = 0; i < timed; ++i) {
+                conc->replot();
+                enviro->replot();
+            }
+            replotRounds.push_back(clock.nsecsElapsed() / 1e6 / timed);
+        }
+        lastKey = runClock->elapsed() / 1000.0;
+        const double pageMs = median(pageRounds), bareMs = median(bareRounds);
+        std::printf("%10ld %14.3f %14.3f %8.2f %16.3f\n", size, pageMs, bareMs, pageMs / bareMs, median(replotRounds));
     }
 
     // Memory held per recorded cycle: what the page keeps for each one, one
@@ -133,14 +178,12 @@ int main(int argc, char** argv) {
             e.addGraph();
         QList<float> mid, max;
         const size_t before = heapInUse();
-        prefill(&c, &e, 0, cycles);
+        prefill(&c, &e, 0, cycles, 0, cycles * 2.0);
         for (long n = 0; n < cycles; ++n) {
             mid.append(float(n));
             max.append(float(n));
         }
         const size_t after = heapInUse();
-        const size_t plotBytes = size_t(c.graph(0)->data()->size()) * 0;  // silence unused warnings on some Qt builds
-        (void)plotBytes;
         std::printf("memory: %.1f bytes per recorded cycle (%ld cycles, %.1f MB heap)\n",
                     double(after - before) / cycles, cycles, double(after - before) / 1e6);
     }

@@ -33,6 +33,7 @@ const char* const kShownLine = "main window drawn";
 // Reports the first paint of the main window, then ends the event loop.
 class FirstPaint : public QObject {
 public:
+    explicit FirstPaint(QObject* parent) : QObject(parent) {}
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (!done && event->type() == QEvent::Paint && watched->isWidgetType()) {
             QWidget* window = static_cast<QWidget*>(watched)->window();
@@ -51,7 +52,7 @@ private:
 };
 
 int runChild(int argc, char** argv) {
-    return runProgram(argc, argv, [] { qApp->installEventFilter(new FirstPaint); });
+    return runProgram(argc, argv, [] { qApp->installEventFilter(new FirstPaint(qApp)); });
 }
 
 double percentile(std::vector<double> values, double p) {

@@ -174,6 +174,33 @@ private slots:
         // Right axis: pressure (100 .. 102) widened by 5.
         QCOMPARE(enviro->yAxis2->range().lower, 96.0);
         QCOMPARE(enviro->yAxis2->range().upper, 106.0);
+
+        // The axes always match a rescale over every point, NaN readings and
+        // constant data included, also after the data was cleared.
+        const float readings[][3] = {{21, 101, 45}, {NAN, 99.5f, 30}, {-5, NAN, NAN}, {0, 0, 0}};
+        auto expectRescaled = [&] {
+            const QCPRange left = enviro->yAxis->range(), right = enviro->yAxis2->range();
+            enviro->yAxis->rescale(false);
+            enviro->yAxis2->rescale(false);
+            enviro->yAxis->scaleRange(1.1);
+            enviro->yAxis2->scaleRange(5);
+            QCOMPARE(enviro->yAxis->range(), left);
+            QCOMPARE(enviro->yAxis2->range(), right);
+        };
+        for (const auto& r : readings) {
+            setAnswer(sensor, 1, r[0], r[1], r[2]);
+            tab->onVQSWorkComplete();
+            expectRescaled();
+        }
+        tab->clearData();
+        // Constant data on each axis: centred, keeping the span the axis had
+        // (the cleared 0 .. 5), then widened.
+        setAnswer(sensor, 1, 22, 100, 22);
+        tab->onVQSWorkComplete();
+        QCOMPARE(enviro->yAxis->range().center(), 22.0);
+        QCOMPARE(enviro->yAxis->range().size(), 5.5);
+        QCOMPARE(enviro->yAxis2->range().center(), 100.0);
+        QCOMPARE(enviro->yAxis2->range().size(), 25.0);
     }
 
     void wheelStopsAutomaticRangesAndDoubleClickRestoresThem() {

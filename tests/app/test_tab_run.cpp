@@ -123,11 +123,14 @@ private slots:
         QVERIFY(labelText(tab, "label_pressure").startsWith("101."));
         QCOMPARE(part<LumoCustomPlot>(tab, "plot_enviro")->graph(0)->dataCount(), int(sensor->cycleCount));
 
-        // A warm-up code turns the status line orange.
+        // Gas arrives (the waveform's rising half), and a warm-up code turns
+        // the status line orange.
+        sim->setSampleNumber(30);
         sim->setSensorStatus(0x28);
         QTRY_COMPARE_WITH_TIMEOUT(labelText(tab, "label_status"), QString("Sensor Warm-Up"), 10000);
         QCOMPARE(part<QLabel>(tab, "label_status")->styleSheet(),
                  QString("QLabel{color:#F89406;font-family:Quicksand;}"));
+        QVERIFY(QTest::qWaitFor([&] { return labelText(tab, "label_flamID") != "None"; }, 10000));
         saveScreenshot(&window, "tab-running.png");
         sim->setSensorStatus(0);
 

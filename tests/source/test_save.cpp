@@ -2,6 +2,7 @@
 // failing copy, a page closed while saving waits, and clearing.
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include "recording_fixture.h"
@@ -113,7 +114,7 @@ private slots:
     }
 
     void saveMovesTheRun() {
-        removeSaved("SAV-1_");
+        removeSaved("SAV-1");
         Bench bench(identity("SAV-1", 3, {{4, 1, 0, 0}}));
         QVERIFY(bench.ok);
         QVERIFY(bench.record(2));
@@ -163,6 +164,18 @@ private slots:
         QCOMPARE(readAll(encrypted + "/testNotes.txt"), notes);
         QVERIFY(!QDir(runDir).exists());
 
+#ifdef VQS_DECRYPT_PATH
+        // The maker's reader prints the saved engineering table.
+        QProcess reader;
+        reader.start(VQS_DECRYPT_PATH, {encrypted + "/vqsData.enc"});
+        QVERIFY(reader.waitForFinished(10000));
+        QCOMPARE(reader.exitCode(), 0);
+        const QByteArray table = reader.readAllStandardOutput();
+        QVERIFY(table.startsWith("Time [s], Cycle , T [C], P [kPa], RH [%], AH [g/m3], "));
+        QCOMPARE(table, decipherFile(encrypted + "/vqsData.enc"));
+        QCOMPARE(table.count("\r\n"), csv.count("\r\n"));  // one line per row, as in the customer table
+#endif
+
         // A later clear (as at the next start) leaves saved data alone.
         bench.tab->clearData();
         QCOMPARE(filesIn(customer).size(), 3);
@@ -171,7 +184,7 @@ private slots:
     }
 
     void saveWaitsForATestName() {
-        removeSaved("SAV-WAIT_");
+        removeSaved("SAV-WAIT");
         Bench bench(identity("SAV-WAIT", 3, {{4, 1, 0, 0}}));
         QVERIFY(bench.ok);
         QVERIFY(bench.record(1));
@@ -195,10 +208,11 @@ private slots:
         QCOMPARE(shown, 2);
         QCOMPARE(dirsIn(target.path()).size(), 1);
         QVERIFY(dirsIn(target.path())[0].endsWith(" SAV-WAIT_named"));
-        removeSaved("SAV-WAIT_");
+        removeSaved("SAV-WAIT");
     }
 
     void pageClosedWhileSaveWaits() {
+        removeSaved("SAV-GONE");
         Bench bench(identity("SAV-GONE", 3, {{4, 1, 0, 0}}));
         QVERIFY(bench.ok);
         QVERIFY(bench.record(1));

@@ -17,6 +17,7 @@
 #include "demosensors.h"
 #include "mainwindow.h"
 #include "simulator.h"
+#include "startup.h"
 #include "tarnlitesystemtab.h"
 #include "vqs.h"
 
@@ -131,6 +132,44 @@ private slots:
         ports->setCurrentIndex(1);
         QCOMPARE(tab->findChild<QLabel*>("label_SensorName")->text(), QStringLiteral("VQS-DEMO-0502"));
         QCOMPARE(window.findChild<QTabWidget*>("tabWidget")->tabText(0), QStringLiteral("VQS-DEMO-0502 - sim-usb"));
+        QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.seen.join("; ")));
+    }
+
+    // Both simulated sensors run in the program: rows reach the customer table.
+    void programRunsBoth() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        DemoSensors sensors(dir.path());
+        QVERIFY(sensors.start());
+        ModalCatcher boxes;
+        MainWindow window;
+        auto* tab = window.findChild<TarnLiteSystemTab*>();
+        tab->setFirmwareServer(QStringLiteral("https://127.0.0.1:9"), {});
+        window.show();
+        tab->findChild<QPushButton*>("pushButton_scanPorts")->click();
+        auto* ports = tab->findChild<QComboBox*>("comboBox_ports");
+        auto* start = tab->findChild<QPushButton*>("pushButton_start");
+        QCOMPARE(ports->count(), 2);
+
+        // What the program's start-up makes beside it; the runs go there.
+        prepareWorkingDirectories(QCoreApplication::applicationDirPath(), QTime::currentTime());
+        const QDir tempData(QCoreApplication::applicationDirPath() + "/TempData");
+        const QString name = QStringLiteral("VQS-DEMO-0*");
+        for (int entry = 0; entry < 2; ++entry) {
+            ports->setCurrentIndex(entry);
+            QVERIFY(start->isEnabled());
+            start->click();
+            QVERIFY2(start->isChecked(), qPrintable(boxes.seen.join("; ")));
+            auto rows = [&] {
+                const QStringList runs = tempData.entryList({"* " + name}, QDir::Dirs);
+                return runs.isEmpty() ? 0 : readAll(tempData.filePath(runs.last() + "/vqsData.csv")).count('\n');
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(rows() >= 3, 20000);  // header and two cycles
+            start->click();
+            QTRY_VERIFY_WITH_TIMEOUT(start->isEnabled() && !start->isChecked(), 20000);
+            for (const QString& run : tempData.entryList({"* " + name}, QDir::Dirs))
+                QVERIFY(QDir(tempData.filePath(run)).removeRecursively());
+        }
         QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.seen.join("; ")));
     }
 
