@@ -18,6 +18,9 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
+step "Package: the .deb built, unpacked into a clean tree and started"
+bash scripts/package-check.sh build
+
 step "Sanitizer build and tests (ASan + UBSan)"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVQS_SANITIZE=ON
 cmake --build build-asan -j"$jobs"

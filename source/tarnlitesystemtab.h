@@ -78,7 +78,7 @@ private:
     void setupPlots();
     void updateDisplay();
     void resetDisplay();
-    // Unit label and code for a new run; returns the code stored in concUnit.
+    // Unit label and concUnit for a new run, by sensor type and unit buttons.
     void applyRunUnit();
     // Display side of a run start: button texts, unit buttons, run clock, plots.
     void showRunStarted();
