@@ -74,6 +74,10 @@ namespace PortLister {
 QList<PortCandidate> availablePorts() {
     if (overrideSource())
         return overrideSource()();
+    return systemPorts();
+}
+
+QList<PortCandidate> systemPorts() {
     QList<PortCandidate> ports;
     const auto infos = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo& info : infos) {

@@ -26,6 +26,8 @@ using Source = std::function<QList<PortCandidate>()>;
 
 // The ports to probe, from the source set below or from the system.
 QList<PortCandidate> availablePorts();
+// The system's own enumeration, whatever source is set.
+QList<PortCandidate> systemPorts();
 // Replaces the system enumeration; an empty source restores it.
 void setSource(Source source);
 

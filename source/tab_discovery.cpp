@@ -110,7 +110,7 @@ void TarnLiteSystemTab::on_pushButton_scanPorts_clicked() {
         usePort(entry);
 
         if (sensor->connect() != VQS_SUCCESS) {
-            qInfo() << "Error opening COM" << comPort << "during scan";
+            qInfo().noquote() << "Error opening COM" << comPort << "during scan";
             continue;
         }
         probingPort = port.name;

@@ -6,7 +6,6 @@
 //   tab_display.cpp    plots, labels, start/stop display effects
 //   tab_recording.cpp  run files, enciphered copies, save/clear, test notes
 //   tab_firmware.cpp   firmware check, download, write and report
-//   tab_pending.cpp    stubs of the parts not written yet
 #pragma once
 
 #include <QElapsedTimer>

@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -38,12 +39,14 @@ public:
     vqssim::Simulator* add(const QString& portName, vqssim::Identity identity,
                            vqssim::Framing framing = vqssim::Framing::Uart, vqssim::Options options = {}) {
         auto sim = std::make_unique<vqssim::Simulator>(framing, identity, options);
-        if (!sim->openPty())
+        // Opened through a link that disappears with the device: a /dev/pts number freed by a
+        // hang-up can be reused at once by another test running in parallel.
+        if (!sim->openPty(links.filePath(portName).toStdString()))
             return nullptr;
         sim->start();
         PortCandidate port;
         port.name = portName;
-        port.path = QString::fromStdString(sim->slavePath());
+        port.path = QString::fromStdString(sim->path());
         port.hasIds = true;
         if (framing == vqssim::Framing::Uart) {
             port.description = QStringLiteral("FT232R USB UART");
@@ -72,6 +75,7 @@ public:
         ports.append(port);
     }
 
+    QTemporaryDir links;
     QList<PortCandidate> ports;
     std::vector<std::unique_ptr<vqssim::Simulator>> sims;
 };

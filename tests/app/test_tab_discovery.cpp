@@ -44,7 +44,7 @@ private slots:
         // After the scan the link points at the current entry, with its retries back.
         QCOMPARE(tab->sensorObject()->retryCount, uint8_t(3));
         QCOMPARE(QString::fromStdString(tab->sensorObject()->portPath),
-                 QString::fromStdString(ports.sims[0]->slavePath()));
+                 QString::fromStdString(ports.sims[0]->path()));
 
         // Choosing the other entry identifies that sensor.
         combo->setCurrentIndex(0);

@@ -194,6 +194,29 @@ private slots:
         QVERIFY(!tab->sensorObject()->isRunning());
     }
 
+    void aStartThatCannotReachTheSensorEndsIdleAndStartsAgain() {
+        SimulatedPorts ports;
+        vqssim::Simulator* sim = ports.add("ttyUSB0", sensorIdentity("VQS-GONE"), vqssim::Framing::Uart, quickOptions());
+        QVERIFY(sim);
+        MainWindow window;
+        TarnLiteSystemTab* tab = currentTab(window);
+        BoxAnswerer boxes;
+        part<QPushButton>(tab, "pushButton_scanPorts")->click();
+        auto* start = part<QPushButton>(tab, "pushButton_start");
+        QVERIFY(start->isEnabled());
+
+        sim->close();  // unplugged after identification
+        start->click();
+        QTRY_COMPARE_WITH_TIMEOUT(labelText(tab, "label_status"), QString("Idle"), 10000);
+        QCOMPARE(boxes.texts(), QStringList{"VQS-GONE"});
+        // The run ended by itself: the button is ready to start again, not to stop.
+        QVERIFY(start->isEnabled());
+        QVERIFY(!start->isChecked());
+        QCOMPARE(start->text(), QString("Start"));
+        QVERIFY(part<QPushButton>(tab, "pushButton_scanPorts")->isEnabled());
+        QVERIFY(!tab->runActive());
+    }
+
     void closingATabMidRunStopsItsSensor() {
         SimulatedPorts ports;
         vqssim::Simulator* sim = ports.add("ttyUSB0", sensorIdentity("VQS-CLOSE"), vqssim::Framing::Uart, quickOptions());

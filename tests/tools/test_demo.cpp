@@ -60,7 +60,7 @@ private slots:
             DemoSensors sensors(dir.path());
             QVERIFY(sensors.start());
             const QList<PortCandidate> ports = PortLister::availablePorts();
-            QCOMPARE(ports.size(), DemoSensors::systemPorts().size() + 2);
+            QCOMPARE(ports.size(), PortLister::systemPorts().size() + 2);
             QCOMPARE(ports.at(0).name, QStringLiteral("sim-uart"));
             QCOMPARE(ports.at(1).name, QStringLiteral("sim-usb"));
             QCOMPARE(PortLister::classify(ports.at(0), PortRules::Linux), 1);

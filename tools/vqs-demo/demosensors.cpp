@@ -88,7 +88,7 @@ DemoSensors::~DemoSensors() {
 bool DemoSensors::start() {
     const bool uartUp = startSimulator(*uart, "UART");
     const bool usbUp = startSimulator(*usb, "USB");
-    PortLister::setSource([this] { return simulatedPorts() + systemPorts(); });
+    PortLister::setSource([this] { return simulatedPorts() + PortLister::systemPorts(); });
 
     placeOnDiskFirmware(appDir, kOnDiskFirmware);
     const QString flasher = QStandardPaths::findExecutable(QStringLiteral("stm32flash"));

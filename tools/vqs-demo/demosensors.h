@@ -41,9 +41,6 @@ public:
     vqssim::Simulator& uartSensor() { return *uart; }
     vqssim::Simulator& usbSensor() { return *usb; }
 
-    // The serial ports of the system, as the tab would list them without the demo.
-    static QList<PortCandidate> systemPorts();
-
 public slots:
     // A sensor whose bootloader has written an image and restarted reports the
     // version that image carries from then on.
