@@ -11,11 +11,13 @@
 #endif
 #include <vector>
 
-QString runDateStamp(const QDateTime& when) {
+namespace {
+
+// Year (at least 4 digits), month, day, hour, minute, second, zero-padded, into a pattern.
+QString stamp(const QString& pattern, const QDateTime& when) {
     const QDate d = when.date();
     const QTime t = when.time();
-    return QString("%1_%2_%3-%4%5%6")
-        .arg(d.year(), 4, 10, QChar('0'))
+    return pattern.arg(d.year(), 4, 10, QChar('0'))
         .arg(d.month(), 2, 10, QChar('0'))
         .arg(d.day(), 2, 10, QChar('0'))
         .arg(t.hour(), 2, 10, QChar('0'))
@@ -23,16 +25,14 @@ QString runDateStamp(const QDateTime& when) {
         .arg(t.second(), 2, 10, QChar('0'));
 }
 
+}  // namespace
+
+QString runDateStamp(const QDateTime& when) {
+    return stamp(QStringLiteral("%1_%2_%3-%4%5%6"), when);
+}
+
 QString timeLogStamp(const QDateTime& when) {
-    const QDate d = when.date();
-    const QTime t = when.time();
-    return QString("%1_%2_%3 - %4_%5_%6")
-        .arg(d.year(), 4, 10, QChar('0'))
-        .arg(d.month(), 2, 10, QChar('0'))
-        .arg(d.day(), 2, 10, QChar('0'))
-        .arg(t.hour(), 2, 10, QChar('0'))
-        .arg(t.minute(), 2, 10, QChar('0'))
-        .arg(t.second(), 2, 10, QChar('0'));
+    return stamp(QStringLiteral("%1_%2_%3 - %4_%5_%6"), when);
 }
 
 QString safeNamePart(const QString& name) {
