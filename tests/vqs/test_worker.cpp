@@ -53,7 +53,9 @@ struct Bench {
         vqssim::Options options;
         options.samplePeriodMs = 100;
         sim = std::make_unique<vqssim::Simulator>(vqssim::Framing::Uart, id, options);
-        ok = sim->openPty(link);
+        // Always through a link that vanishes with the device: after a hang-up, a reconnect to
+        // the bare /dev/pts number could reach a pty another test has been given meanwhile.
+        ok = sim->openPty(link.empty() ? links.filePath("sensor").toStdString() : link);
         sim->start();
         sensor.transport = 1;
         sensor.retryCount = 3;
@@ -80,6 +82,7 @@ struct Bench {
     }
     void queue(const char* slot) { QMetaObject::invokeMethod(&sensor, slot, Qt::QueuedConnection); }
 
+    QTemporaryDir links;
     std::unique_ptr<vqssim::Simulator> sim;
     VQS sensor;
     QThread thread;
