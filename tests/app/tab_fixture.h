@@ -3,21 +3,19 @@
 // boxes, and reaching the page's widgets by their form names.
 #pragma once
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
-#include <QMessageBox>
 #include <QComboBox>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
 #include <memory>
 #include <vector>
 
+#include "box_answerer.h"
 #include "mainwindow.h"
 #include "portlister.h"
 #include "simulator.h"
@@ -78,59 +76,6 @@ public:
     QTemporaryDir links;
     QList<PortCandidate> ports;
     std::vector<std::unique_ptr<vqssim::Simulator>> sims;
-};
-
-// Answers every modal message box that opens while it lives, pressing OK
-// (or the button given), and keeps what each box showed.
-class BoxAnswerer : public QObject {
-public:
-    struct Seen {
-        QString text, informativeText, styleSheet;
-        QMessageBox::StandardButtons buttons;
-        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
-        bool parentless = false;
-    };
-
-    explicit BoxAnswerer(QMessageBox::StandardButton answer = QMessageBox::Ok) : answer_(answer) {
-        timer_.setInterval(20);
-        QObject::connect(&timer_, &QTimer::timeout, this, [this] { poll(); });
-        timer_.start();
-    }
-
-    QList<Seen> seen;
-    // Runs each time a box is seen, before it is answered.
-    std::function<void(const Seen&)> onBox;
-
-    QStringList texts() const {
-        QStringList out;
-        for (const Seen& s : seen)
-            out << s.text;
-        return out;
-    }
-
-private:
-    void poll() {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible())
-            return;
-        Seen s;
-        s.text = box->text();
-        s.informativeText = box->informativeText();
-        s.styleSheet = box->styleSheet();
-        s.buttons = box->standardButtons();
-        s.defaultButton = box->defaultButton() ? box->standardButton(box->defaultButton()) : QMessageBox::NoButton;
-        s.parentless = box->parentWidget() == nullptr;
-        seen.append(s);
-        if (onBox)
-            onBox(s);
-        QAbstractButton* button = box->button(answer_);
-        if (!button)
-            button = box->button(QMessageBox::Ok);
-        button->click();
-    }
-
-    QMessageBox::StandardButton answer_;
-    QTimer timer_;
 };
 
 inline QTabWidget* tabWidgetOf(MainWindow& window) {

@@ -12,56 +12,34 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <memory>
-
+#include "box_answerer.h"
 #include "mainwindow.h"
 #include "tarnlitesystemtab.h"
 
 namespace {
-
-struct BoxSeen {
-    bool shown = false;
-    bool parentless = false;
-    QString text, informativeText, styleSheet;
-    QMessageBox::StandardButtons buttons;
-    bool cancelIsDefault = false;
-};
-
-// Waits for the next modal message box, notes what it shows and presses `answer` on it.
-void answerNextMessageBox(QMessageBox::StandardButton answer, std::shared_ptr<BoxSeen> seen, int triesLeft = 300)
-{
-    QTimer::singleShot(10, [=] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible()) {
-            if (triesLeft > 0)
-                answerNextMessageBox(answer, seen, triesLeft - 1);
-            return;
-        }
-        seen->shown = true;
-        seen->parentless = box->parentWidget() == nullptr;
-        seen->text = box->text();
-        seen->informativeText = box->informativeText();
-        seen->styleSheet = box->styleSheet();
-        seen->buttons = box->standardButtons();
-        seen->cancelIsDefault = box->defaultButton() == box->button(QMessageBox::Cancel);
-        box->button(answer)->click();
-    });
-}
 
 QTabWidget* tabs(MainWindow& w)
 {
     return w.findChild<QTabWidget*>("tabWidget");
 }
 
-void verifyCloseTabBox(const BoxSeen& seen)
+// One confirmation box was shown, parentless, with OK and Cancel, Cancel the default.
+void verifyConfirmBox(const BoxAnswerer& boxes, const QString& text, const QString& informativeText,
+                      const QString& styleSheet)
 {
-    QVERIFY(seen.shown);
+    QCOMPARE(boxes.seen.size(), 1);
+    const BoxAnswerer::Seen& seen = boxes.seen.first();
     QVERIFY(seen.parentless);
-    QCOMPARE(seen.text, QString("Close Tab Requested"));
-    QCOMPARE(seen.informativeText, QString("Do you really want to close the tab?"));
-    QCOMPARE(seen.styleSheet, QString("QLabel{min-width: 500px;}"));
+    QCOMPARE(seen.text, text);
+    QCOMPARE(seen.informativeText, informativeText);
+    QCOMPARE(seen.styleSheet, styleSheet);
     QCOMPARE(seen.buttons, QMessageBox::Ok | QMessageBox::Cancel);
-    QVERIFY(seen.cancelIsDefault);
+    QCOMPARE(seen.defaultButton, QMessageBox::Cancel);
+}
+
+void verifyCloseTabBox(const BoxAnswerer& boxes)
+{
+    verifyConfirmBox(boxes, "Close Tab Requested", "Do you really want to close the tab?", "QLabel{min-width: 500px;}");
 }
 
 }  // namespace
@@ -137,10 +115,9 @@ private slots:
     {
         MainWindow w;
         QTabWidget* t = tabs(w);
-        auto seen = std::make_shared<BoxSeen>();
-        answerNextMessageBox(QMessageBox::Cancel, seen);
+        BoxAnswerer boxes(QMessageBox::Cancel);
         emit t->tabCloseRequested(0);
-        verifyCloseTabBox(*seen);
+        verifyCloseTabBox(boxes);
         QTest::qWait(20);
         QCOMPARE(t->count(), 1);
     }
@@ -152,34 +129,30 @@ private slots:
         w.addSystem("second");
         w.addSystem("third");
         QPointer<QWidget> doomed = t->widget(1);
-        auto seen = std::make_shared<BoxSeen>();
-        answerNextMessageBox(QMessageBox::Ok, seen);
+        BoxAnswerer boxes;
         emit t->tabCloseRequested(1);
-        verifyCloseTabBox(*seen);
+        verifyCloseTabBox(boxes);
         QTRY_VERIFY(doomed.isNull());
         QCOMPARE(t->count(), 2);
         QCOMPARE(t->tabText(0), QString("New Tab"));
         QCOMPARE(t->tabText(1), QString("third"));
 
         // The last tab may go too; Add System brings one back.
-        auto again = std::make_shared<BoxSeen>();
-        answerNextMessageBox(QMessageBox::Ok, again);
         w.removeSystem(0);
-        answerNextMessageBox(QMessageBox::Ok, again);
         w.removeSystem(0);
         QTRY_COMPARE(t->count(), 0);
         w.findChild<QAction*>("action_addSystem")->trigger();
         QCOMPARE(t->count(), 1);
         QCOMPARE(t->currentIndex(), 0);
+        QCOMPARE(boxes.seen.size(), 3);  // one box for each tab closed
     }
 
     void closeTabOutOfRangeIsHarmless()
     {
         MainWindow w;
-        auto seen = std::make_shared<BoxSeen>();
-        answerNextMessageBox(QMessageBox::Ok, seen);
+        BoxAnswerer boxes;
         w.removeSystem(5);
-        QVERIFY(seen->shown);
+        QCOMPARE(boxes.seen.size(), 1);
         QTest::qWait(20);
         QCOMPARE(tabs(w)->count(), 1);
     }
@@ -189,16 +162,10 @@ private slots:
         MainWindow w;
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        auto seen = std::make_shared<BoxSeen>();
-        answerNextMessageBox(QMessageBox::Cancel, seen);
+        BoxAnswerer boxes(QMessageBox::Cancel);
         QVERIFY(!w.close());
-        QVERIFY(seen->shown);
-        QVERIFY(seen->parentless);
-        QCOMPARE(seen->text, QString("Close Program Requested"));
-        QCOMPARE(seen->informativeText, QString("Do you really want to close this program?"));
-        QCOMPARE(seen->styleSheet, QString("QLabel{min-width: 300px;}"));
-        QCOMPARE(seen->buttons, QMessageBox::Ok | QMessageBox::Cancel);
-        QVERIFY(seen->cancelIsDefault);
+        verifyConfirmBox(boxes, "Close Program Requested", "Do you really want to close this program?",
+                         "QLabel{min-width: 300px;}");
         QVERIFY(w.isVisible());
         QCOMPARE(tabs(w)->count(), 1);
     }
@@ -209,16 +176,13 @@ private slots:
         MainWindow w;
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        auto seen = std::make_shared<BoxSeen>();
+        BoxAnswerer boxes;
         QEventLoop loop;
-        QTimer::singleShot(0, &w, [&] {
-            answerNextMessageBox(QMessageBox::Ok, seen);
-            w.close();
-        });
+        QTimer::singleShot(0, &w, [&] { w.close(); });
         QTimer::singleShot(10000, &loop, [&] { loop.exit(99); });
         QCOMPARE(loop.exec(), 0);  // ended by the application's quit, not by the time limit
-        QVERIFY(seen->shown);
-        QCOMPARE(seen->text, QString("Close Program Requested"));
+        QVERIFY(!boxes.seen.isEmpty());
+        QCOMPARE(boxes.seen.first().text, QString("Close Program Requested"));
         QVERIFY(!w.isVisible());
     }
 };

@@ -3,12 +3,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTime>
 #include <QtTest>
 
+#include "offscreen_program.h"
 #include "startup.h"
 
 class TestStartup : public QObject {
@@ -49,29 +49,17 @@ private slots:
 
     void programStartsAndLogs()
     {
-        const QString built = QStringLiteral(VQS_BINARY_DIR "/bin/vqs-sensor-interface");
-        QVERIFY2(QFileInfo(built).isExecutable(), qPrintable(built));
-        QTemporaryDir app;
-        QVERIFY(app.isValid());
-        const QString exe = app.filePath("vqs-sensor-interface");
-        QVERIFY(QFile::copy(built, exe));
+        OffscreenProgram program;
+        const QString failure = program.start(QStringLiteral(VQS_BINARY_DIR "/bin/vqs-sensor-interface"));
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        const QTime before = program.startedAt;
 
-        QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        program.setProcessEnvironment(env);
-        program.setProcessChannelMode(QProcess::ForwardedChannels);
-        const QTime before = QTime::currentTime();
-        program.start(exe, QStringList());
-        QVERIFY(program.waitForStarted());
-
-        const QDir logDir(app.filePath("log"));
-        QTRY_VERIFY_WITH_TIMEOUT(!logDir.entryList({"log_*.txt"}, QDir::Files).isEmpty(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!program.logNames().isEmpty(), 20000);
         const QTime after = QTime::currentTime();
-        QVERIFY(QFileInfo(app.filePath("TempData")).isDir());
-        QVERIFY(QFileInfo(app.filePath("enc")).isDir());
+        QVERIFY(QFileInfo(program.filePath("TempData")).isDir());
+        QVERIFY(QFileInfo(program.filePath("enc")).isDir());
 
-        const QStringList logs = logDir.entryList({"log_*.txt"}, QDir::Files);
+        const QStringList logs = program.logNames();
         QCOMPARE(logs.size(), 1);
         const QRegularExpressionMatch m =
             QRegularExpression("^log_(\\d\\d)_(\\d\\d)_(\\d\\d)\\.txt$").match(logs.first());
@@ -82,15 +70,9 @@ private slots:
         if (before <= after)  // not across midnight
             QVERIFY(named >= beforeSecond && named <= after);
 
-        const QString logPath = logDir.filePath(logs.first());
-        auto logText = [&] {
-            QFile log(logPath);
-            return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(logText().startsWith("Info: VQS Sensor Interface 1.8.0.3 started\n"), 5000);
-        QCOMPARE(program.state(), QProcess::Running);
-        program.kill();
-        program.waitForFinished();
+        QTRY_VERIFY_WITH_TIMEOUT(program.logText().startsWith("Info: VQS Sensor Interface 1.8.0.3 started\n"), 5000);
+        QCOMPARE(program.process.state(), QProcess::Running);
+        program.stop();
     }
 };
 

@@ -2,21 +2,20 @@
 // sensor, runs of a few rows, message-box answers and the deciphered files.
 #pragma once
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
-#include <QTimer>
 #include <QtTest>
 
 #include <cstring>
 #include <functional>
 #include <memory>
 
+#include "box_answerer.h"
 #include "cipher.h"
+#include "record_pieces.h"
 #include "portlister.h"
 #include "simulator.h"
 #include "tarnlitesystemtab.h"
@@ -41,27 +40,7 @@ inline QByteArray readAll(const QString& path) {
 
 // Deciphers a record file and joins the pieces; "<broken>" marks a bad tail.
 inline QByteArray decipherFile(const QString& path) {
-    const QByteArray file = readAll(path);
-    auto cipher = createRecordCipher();
-    cipher->init(builtInPassPhrase);
-    QByteArray text;
-    int offset = 0;
-    while (offset + 4 <= file.size()) {
-        uint8_t length[4];
-        std::memcpy(length, file.constData() + offset, 4);
-        decipher(*cipher, length, 4);
-        const uint32_t n = uint32_t(length[0]) | uint32_t(length[1]) << 8 | uint32_t(length[2]) << 16 |
-                           uint32_t(length[3]) << 24;
-        if (n > 508 || offset + 4 + int(n) > file.size())
-            break;
-        QByteArray piece = file.mid(offset + 4, int(n));
-        decipher(*cipher, reinterpret_cast<uint8_t*>(piece.data()), n);
-        text += piece;
-        offset += 4 + int(n);
-    }
-    if (offset != file.size())
-        text += "<broken>";
-    return text;
+    return decipherPieces(readAll(path), builtInPassPhrase).join();
 }
 
 // The one directory in `parent` whose name ends with `suffix`.
@@ -69,44 +48,6 @@ inline QString findDir(const QString& parent, const QString& suffix) {
     const QStringList names = QDir(parent).entryList({"*" + suffix}, QDir::Dirs | QDir::NoDotAndDotDot);
     return names.size() == 1 ? parent + '/' + names.first() : QString();
 }
-
-// Answers each modal message box, pressing `answer` (OK when it has no such button).
-class BoxAnswerer : public QObject {
-public:
-    struct Seen {
-        QString text, informativeText, styleSheet;
-        QMessageBox::StandardButtons buttons;
-        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
-        bool parentless = false;
-    };
-    explicit BoxAnswerer(QMessageBox::StandardButton answer = QMessageBox::Ok) : answer(answer) {
-        timer.setInterval(20);
-        QObject::connect(&timer, &QTimer::timeout, this, [this] { poll(); });
-        timer.start();
-    }
-    QStringList texts() const {
-        QStringList out;
-        for (const Seen& s : seen)
-            out << s.text;
-        return out;
-    }
-    QList<Seen> seen;
-    QMessageBox::StandardButton answer;
-
-private:
-    void poll() {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible())
-            return;
-        Seen s{box->text(), box->informativeText(), box->styleSheet(), box->standardButtons(),
-               box->defaultButton() ? box->standardButton(box->defaultButton()) : QMessageBox::NoButton,
-               box->parentWidget() == nullptr};
-        seen.append(s);
-        QAbstractButton* button = box->button(answer);
-        (button ? button : box->button(QMessageBox::Ok))->click();
-    }
-    QTimer timer;
-};
 
 inline vqssim::Identity identity(const char* name, uint32_t type, std::array<uint8_t, 4> firmware) {
     vqssim::Identity id;

@@ -7,6 +7,7 @@
 #include "captured_log.h"
 #include "cipher.h"
 #include "recordencryptor.h"
+#include "record_pieces.h"
 
 namespace {
 
@@ -38,30 +39,6 @@ QByteArray record(RecordEncryptor& encryptor, const QByteArray& text) {
     if (size == RecordEncryptor::kFailed)
         return "failed";
     return QByteArray(reinterpret_cast<const char*>(out), int(size));
-}
-
-// Deciphers a record file back into its pieces.
-QList<QByteArray> pieces(const QByteArray& file, const char* passPhrase) {
-    auto cipher = createRecordCipher();
-    cipher->init(passPhrase);
-    QList<QByteArray> out;
-    int offset = 0;
-    while (offset + 4 <= file.size()) {
-        uint8_t length[4];
-        std::memcpy(length, file.constData() + offset, 4);
-        decipher(*cipher, length, 4);
-        const uint32_t n = uint32_t(length[0]) | uint32_t(length[1]) << 8 | uint32_t(length[2]) << 16 |
-                           uint32_t(length[3]) << 24;
-        if (n > 508 || offset + 4 + int(n) > file.size())
-            break;
-        QByteArray text = file.mid(offset + 4, int(n));
-        decipher(*cipher, reinterpret_cast<uint8_t*>(text.data()), n);
-        out.append(text);
-        offset += 4 + int(n);
-    }
-    if (offset != file.size())
-        out.append("<broken>");
-    return out;
 }
 
 }  // namespace
@@ -97,7 +74,7 @@ private slots:
         const QByteArray first = record(encryptor, "abc\n");
         QCOMPARE(encryptor.encryptState, 1);
         QCOMPARE(first.size(), 8);
-        QCOMPARE(pieces(first, builtInPassPhrase), QList<QByteArray>{"abc\n"});
+        QCOMPARE(decipherPieces(first, builtInPassPhrase), QList<QByteArray>{"abc\n"});
         QVERIFY(first.toHex() != QByteArray("56210cfe33436ff4"));
         QCOMPARE(int(std::strlen(builtInPassPhrase)), 64);
         for (const char* c = builtInPassPhrase; *c; ++c)
@@ -120,7 +97,7 @@ private slots:
         std::fclose(stream);
 
         const QByteArray bytes = file.readAll();
-        const QList<QByteArray> got = pieces(bytes, kTestPassPhrase);
+        const QList<QByteArray> got = decipherPieces(bytes, kTestPassPhrase);
         QCOMPARE(got.size(), 1 + 3 + 1 + 1);
         QCOMPARE(got[0], alphabet(508));
         QCOMPARE(got[1] + got[2] + got[3], status);

@@ -7,7 +7,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
-#include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -19,14 +18,13 @@
 #include <QSslConfiguration>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
 #include <array>
 #include <cstring>
-#include <functional>
 #include <memory>
 
+#include "box_answerer.h"
 #include "simulator.h"
 #include "tarnlitesystemtab.h"
 #include "vqs.h"
@@ -57,44 +55,6 @@ bool run(const QString& program, const QStringList& arguments) {
     }
     return true;
 }
-
-// Every message box is answered with OK as soon as it shows; what it said is kept.
-class BoxWatcher : public QObject {
-public:
-    struct Box {
-        QString text, informativeText, styleSheet;
-        QString progressLabel;  // the progress dialog's label at that moment, if one exists
-    };
-    QList<Box> boxes;
-    std::function<void()> onBox;
-    QWidget* page = nullptr;
-
-    BoxWatcher() {
-        timer.setInterval(20);
-        QObject::connect(&timer, &QTimer::timeout, this, [this] { poll(); });
-        timer.start();
-    }
-
-private:
-    void poll() {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            auto* box = qobject_cast<QMessageBox*>(widget);
-            if (!box || !box->isVisible() || handled.contains(box))
-                continue;
-            handled << box;
-            Box seen{box->text(), box->informativeText(), box->styleSheet(), QString()};
-            if (page)
-                if (auto* dialog = page->findChild<QProgressDialog*>())
-                    seen.progressLabel = dialog->labelText();
-            boxes << seen;
-            if (onBox)
-                onBox();
-            box->done(QMessageBox::Ok);
-        }
-    }
-    QTimer timer;
-    QList<QMessageBox*> handled;
-};
 
 const char* const kLookupBody = "{\n    \"fw\": \"3.1.1.0\",\n    \"hw\": \"2.1\",\n    \"name\": \"VQS-SIM-0001\",\n"
                                 "    \"type\": \"A2L\"\n}\n";
@@ -141,6 +101,14 @@ class TestFirmwareFlow : public QObject {
         s->sensorInfo.sensorType = type;
         s->transport = transport;
         return page;
+    }
+    // Starts the simulated sensor and points the page's sensor at it.
+    static bool startSensor(vqssim::Simulator& sim, TarnLiteSystemTab& page) {
+        if (!sim.openPty())
+            return false;
+        sim.start();
+        page.sensorObject()->portPath = sim.path();
+        return true;
     }
     static QPushButton* button(TarnLiteSystemTab& page) {
         return page.findChild<QPushButton*>(QStringLiteral("pushButton_updateFirmware"));
@@ -350,13 +318,13 @@ private slots:
         auto page = makePage(4, {3, 1, 1, 0}, 0);
         check(*page);
         clearRequests();
-        BoxWatcher watcher;
+        BoxAnswerer watcher;
         button(*page)->click();
-        QTRY_COMPARE(watcher.boxes.size(), 1);
-        QCOMPARE(watcher.boxes[0].text, QStringLiteral("Error:"));
-        QCOMPARE(watcher.boxes[0].informativeText,
+        QTRY_COMPARE(watcher.seen.size(), 1);
+        QCOMPARE(watcher.seen[0].text, QStringLiteral("Error:"));
+        QCOMPARE(watcher.seen[0].informativeText,
                  QStringLiteral("Firmware upgrade via USB not supported - please use UART interface."));
-        QCOMPARE(watcher.boxes[0].styleSheet, QStringLiteral("QLabel{min-width: 500px;}"));
+        QCOMPARE(watcher.seen[0].styleSheet, QStringLiteral("QLabel{min-width: 500px;}"));
         QTest::qWait(300);
         QVERIFY(requests().isEmpty());
         QCOMPARE(page->upgradeState, 0);
@@ -367,11 +335,11 @@ private slots:
         check(*page);
         clearRequests();
         page->runInProgress = true;
-        BoxWatcher watcher;
+        BoxAnswerer watcher;
         button(*page)->click();
-        QTRY_COMPARE(watcher.boxes.size(), 1);
+        QTRY_COMPARE(watcher.seen.size(), 1);
         page->runInProgress = false;
-        QCOMPARE(watcher.boxes[0].text, QStringLiteral("Error:"));
+        QCOMPARE(watcher.seen[0].text, QStringLiteral("Error:"));
         QTest::qWait(300);
         QVERIFY(requests().isEmpty());
     }
@@ -379,17 +347,16 @@ private slots:
     void downloadUpgradeSucceeds() {
         installFlasher(true);
         vqssim::Simulator sim(vqssim::Framing::Uart);
-        QVERIFY(sim.openPty());
-        sim.start();
         auto page = makePage(4, {3, 1, 1, 0});
-        page->sensorObject()->portPath = sim.path();
+        QVERIFY(startSensor(sim, *page));
         check(*page);
         QCOMPARE(button(*page)->text(), QStringLiteral("Upgrade Firmware"));
         clearRequests();
 
-        BoxWatcher watcher;
-        watcher.page = page.get();
-        watcher.onBox = [&sim] { sim.leaveBootloader(); };  // the sensor restarts into its firmware
+        BoxAnswerer watcher;
+        watcher.progressOf = page.get();
+        // The sensor restarts into its firmware.
+        watcher.onBox = [&sim](const BoxAnswerer::Seen&) { sim.leaveBootloader(); };
         button(*page)->click();
         QTRY_COMPARE_WITH_TIMEOUT(page->upgradeState, 3, 20000);
 
@@ -397,9 +364,9 @@ private slots:
         const QString stored = appDir() + QStringLiteral("/TempData/fw_3_2.bin");
         QVERIFY(readBytes(path("flasher-args.txt")).contains(stored.toLocal8Bit()));
         QVERIFY(!QFile::exists(stored));
-        QCOMPARE(watcher.boxes.size(), 1);
-        QCOMPARE(watcher.boxes[0].text, QStringLiteral("Firmware upgraded successfully!"));
-        QCOMPARE(watcher.boxes[0].progressLabel, QStringLiteral("Writing Firmware to device...\r\nDo not disconnect USB!"));
+        QCOMPARE(watcher.seen.size(), 1);
+        QCOMPARE(watcher.seen[0].text, QStringLiteral("Firmware upgraded successfully!"));
+        QCOMPARE(watcher.seen[0].progressLabel, QStringLiteral("Writing Firmware to device...\r\nDo not disconnect USB!"));
         QVERIFY(!page->findChild<QProgressDialog*>());
         QCOMPARE(sim.requestCount(vqssim::cmd::UartEnterBootloader), size_t(1));
         QVERIFY(sim.requestCount(vqssim::cmd::UartVersion) >= 1);
@@ -424,20 +391,18 @@ private slots:
         installFlasher(false);
         configure({{"status", "error"}});  // a refused report changes nothing more
         vqssim::Simulator sim(vqssim::Framing::Uart);
-        QVERIFY(sim.openPty());
-        sim.start();
         auto page = makePage(4, {3, 1, 1, 0});
-        page->sensorObject()->portPath = sim.path();
+        QVERIFY(startSensor(sim, *page));
         check(*page);
         clearRequests();
 
-        BoxWatcher watcher;
-        watcher.onBox = [&sim] { sim.leaveBootloader(); };
+        BoxAnswerer watcher;
+        watcher.onBox = [&sim](const BoxAnswerer::Seen&) { sim.leaveBootloader(); };
         button(*page)->click();
         QTRY_COMPARE_WITH_TIMEOUT(page->upgradeState, 3, 20000);
-        QCOMPARE(watcher.boxes.size(), 1);
-        QCOMPARE(watcher.boxes[0].text, QStringLiteral("VQS-SIM-0001"));
-        QCOMPARE(watcher.boxes[0].informativeText, QStringLiteral("There was an error updating firmware!"));
+        QCOMPARE(watcher.seen.size(), 1);
+        QCOMPARE(watcher.seen[0].text, QStringLiteral("VQS-SIM-0001"));
+        QCOMPARE(watcher.seen[0].informativeText, QStringLiteral("There was an error updating firmware!"));
         QVERIFY(!QFile::exists(appDir() + QStringLiteral("/TempData/fw_3_2.bin")));
         QCOMPARE(button(*page)->text(), QStringLiteral("Firmware Up-to-Date"));
         QTRY_COMPARE(requests().size(), 2);
@@ -452,10 +417,8 @@ private slots:
     void onlyTheAwaitedReplyCounts() {
         installFlasher(true);
         vqssim::Simulator sim(vqssim::Framing::Uart);
-        QVERIFY(sim.openPty());
-        sim.start();
         auto page = makePage(4, {3, 1, 1, 0});
-        page->sensorObject()->portPath = sim.path();
+        QVERIFY(startSensor(sim, *page));
         check(*page);
 
         // Superseded: the image arrives after a new check began.
@@ -468,8 +431,8 @@ private slots:
         QCOMPARE(button(*page)->text(), QStringLiteral("Upgrade Firmware"));
 
         // A stray lookup reply lands while the image is awaited.
-        BoxWatcher watcher;
-        watcher.onBox = [&sim] { sim.leaveBootloader(); };
+        BoxAnswerer watcher;
+        watcher.onBox = [&sim](const BoxAnswerer::Seen&) { sim.leaveBootloader(); };
         button(*page)->click();
         QNetworkRequest stray(QUrl(baseUrl + QStringLiteral("/misc/lookupVQS.php")));
         stray.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
@@ -490,11 +453,11 @@ private slots:
         auto page = makePage(4, {3, 1, 1, 0});
         check(*page);
         clearRequests();
-        BoxWatcher watcher;
+        BoxAnswerer watcher;
         button(*page)->click();
-        QTRY_COMPARE(watcher.boxes.size(), 1);
+        QTRY_COMPARE(watcher.seen.size(), 1);
         QDir().rmdir(blocker);
-        QCOMPARE(watcher.boxes[0].informativeText, QStringLiteral("There was an error updating firmware!"));
+        QCOMPARE(watcher.seen[0].informativeText, QStringLiteral("There was an error updating firmware!"));
         QCOMPARE(flasherRuns(), 0);
         QCOMPARE(button(*page)->text(), QStringLiteral("Firmware Up-to-Date"));
         QCOMPARE(page->upgradeState, 0);
@@ -504,10 +467,8 @@ private slots:
     void onDiskUpgrade() {
         installFlasher(true);
         vqssim::Simulator sim(vqssim::Framing::Uart);
-        QVERIFY(sim.openPty());
-        sim.start();
         auto page = makePage(3, {3, 0, 9, 9});
-        page->sensorObject()->portPath = sim.path();
+        QVERIFY(startSensor(sim, *page));
         const QString imagePath = appDir() + QStringLiteral("/ondiskfw.bin");
         const QString versionPath = appDir() + QStringLiteral("/ondiskfwv.bin");
         QVERIFY(writeBytes(imagePath, image));
@@ -516,7 +477,7 @@ private slots:
         QFile::remove(versionPath);
         QCOMPARE(button(*page)->text(), QStringLiteral("Upgrade Firmware"));
 
-        BoxWatcher watcher;
+        BoxAnswerer watcher;
         button(*page)->click();
         QCOMPARE(readBytes(path("flashed.bin")), image);
         QVERIFY(readBytes(path("flasher-args.txt")).contains(imagePath.toLocal8Bit()));

@@ -14,7 +14,9 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "box_answerer.h"
 #include "demosensors.h"
+#include "offscreen_program.h"
 #include "mainwindow.h"
 #include "simulator.h"
 #include "startup.h"
@@ -27,25 +29,6 @@ QByteArray readAll(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
-
-// Closes any modal box the program opens and remembers its text, so a box the
-// test did not expect fails the test instead of blocking it.
-class ModalCatcher : public QObject {
-public:
-    QStringList seen;
-    ModalCatcher() {
-        connect(&timer, &QTimer::timeout, this, [this] {
-            if (QWidget* modal = QApplication::activeModalWidget()) {
-                seen << modal->windowTitle() + QLatin1Char('|') + modal->property("text").toString();
-                modal->close();
-            }
-        });
-        timer.start(50);
-    }
-
-private:
-    QTimer timer;
-};
 
 }  // namespace
 
@@ -107,7 +90,8 @@ private slots:
         QVERIFY(dir.isValid());
         DemoSensors sensors(dir.path());
         QVERIFY(sensors.start());
-        ModalCatcher boxes;
+        BoxAnswerer boxes;  // a box the test did not expect fails the test instead of blocking it
+        boxes.closeOtherModals = true;
 
         MainWindow window;
         auto* tab = window.findChild<TarnLiteSystemTab*>();
@@ -132,7 +116,7 @@ private slots:
         ports->setCurrentIndex(1);
         QCOMPARE(tab->findChild<QLabel*>("label_SensorName")->text(), QStringLiteral("VQS-DEMO-0502"));
         QCOMPARE(window.findChild<QTabWidget*>("tabWidget")->tabText(0), QStringLiteral("VQS-DEMO-0502 - sim-usb"));
-        QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.seen.join("; ")));
+        QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.summary()));
     }
 
     // Both simulated sensors run in the program: rows reach the customer table.
@@ -141,7 +125,8 @@ private slots:
         QVERIFY(dir.isValid());
         DemoSensors sensors(dir.path());
         QVERIFY(sensors.start());
-        ModalCatcher boxes;
+        BoxAnswerer boxes;
+        boxes.closeOtherModals = true;
         MainWindow window;
         auto* tab = window.findChild<TarnLiteSystemTab*>();
         tab->setFirmwareServer(QStringLiteral("https://127.0.0.1:9"), {});
@@ -159,7 +144,7 @@ private slots:
             ports->setCurrentIndex(entry);
             QVERIFY(start->isEnabled());
             start->click();
-            QVERIFY2(start->isChecked(), qPrintable(boxes.seen.join("; ")));
+            QVERIFY2(start->isChecked(), qPrintable(boxes.summary()));
             auto rows = [&] {
                 const QStringList runs = tempData.entryList({"* " + name}, QDir::Dirs);
                 return runs.isEmpty() ? 0 : readAll(tempData.filePath(runs.last() + "/vqsData.csv")).count('\n');
@@ -170,7 +155,7 @@ private slots:
             for (const QString& run : tempData.entryList({"* " + name}, QDir::Dirs))
                 QVERIFY(QDir(tempData.filePath(run)).removeRecursively());
         }
-        QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.seen.join("; ")));
+        QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.summary()));
     }
 
     // The program's own UART upgrade, through the flasher the demo places, into the
@@ -208,34 +193,17 @@ private slots:
     }
 
     void builtDemoStartsOffscreen() {
-        const QString built = QStringLiteral(VQS_BINARY_DIR "/demo/vqs-demo");
-        QVERIFY2(QFileInfo(built).isExecutable(), qPrintable(built));
-        QTemporaryDir app;
-        QVERIFY(app.isValid());
-        const QString exe = app.filePath("vqs-demo");
-        QVERIFY(QFile::copy(built, exe));
+        OffscreenProgram program;
+        const QString failure = program.start(QStringLiteral(VQS_BINARY_DIR "/demo/vqs-demo"));
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
 
-        QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        program.setProcessEnvironment(env);
-        program.setProcessChannelMode(QProcess::ForwardedChannels);
-        program.start(exe, QStringList());
-        QVERIFY(program.waitForStarted());
-
-        const QDir logDir(app.filePath("log"));
-        auto logText = [&] {
-            const QStringList logs = logDir.entryList({"log_*.txt"}, QDir::Files);
-            return logs.isEmpty() ? QByteArray() : readAll(logDir.filePath(logs.first()));
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(logText().contains("Demo: simulated USB sensor VQS-DEMO-0502"), 20000);
-        QVERIFY(logText().startsWith("Info: VQS Sensor Interface 1.8.0.3 started\n"));
-        QVERIFY(logText().contains("Demo: simulated UART sensor VQS-DEMO-0301 on /dev/pts/"));
-        QTRY_VERIFY(QFileInfo(app.filePath("ondiskfwv.bin")).isFile());
+        QTRY_VERIFY_WITH_TIMEOUT(program.logText().contains("Demo: simulated USB sensor VQS-DEMO-0502"), 20000);
+        QVERIFY(program.logText().startsWith("Info: VQS Sensor Interface 1.8.0.3 started\n"));
+        QVERIFY(program.logText().contains("Demo: simulated UART sensor VQS-DEMO-0301 on /dev/pts/"));
+        QTRY_VERIFY(QFileInfo(program.filePath("ondiskfwv.bin")).isFile());
         QTest::qWait(500);
-        QCOMPARE(program.state(), QProcess::Running);
-        program.kill();
-        program.waitForFinished();
+        QCOMPARE(program.process.state(), QProcess::Running);
+        program.stop();
         // The plain program's directory holds none of the demo's files.
         QVERIFY(!QFileInfo::exists(QStringLiteral(VQS_BINARY_DIR "/bin/ondiskfwv.bin")));
     }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "captured_log.h"
+#include "record_fields.h"
 #include "simulator.h"
 #include "vqs.h"
 
@@ -19,16 +20,6 @@ using vqssim::Simulator;
 namespace cmd = vqssim::cmd;
 
 namespace {
-
-// Packed record fields are read by value: binding a reference to them may be misaligned.
-template <typename T>
-T val(T value) {
-    return value;
-}
-
-QString txt(const char* text) {
-    return QString::fromLatin1(text);
-}
 
 std::vector<uint8_t> paramsRecordOf(const std::string& json, size_t size) {
     std::vector<uint8_t> record(size, 0);

@@ -61,6 +61,14 @@ class TestFirmware : public QObject {
         progress.clear();
         QObject::connect(&vqs, &VQS::VQSFWChunkWritten, this, [this](int p) { progress << p; });
     }
+    // Starts the simulated sensor and attaches `vqs` to it; false when no pseudo-terminal opens.
+    bool start(vqssim::Simulator& sim, VQS& vqs, int transport) {
+        if (!sim.openPty())
+            return false;
+        sim.start();
+        attach(vqs, sim, transport);
+        return true;
+    }
     QString imagePath(const std::vector<uint8_t>& image) {
         const QString path = dir.filePath(QStringLiteral("image.bin"));
         writeFile(path, image);
@@ -75,10 +83,8 @@ private slots:
 
     void usbWritesChunksWithChainedCheck() {
         vqssim::Simulator sim(vqssim::Framing::Usb);
-        QVERIFY(sim.openPty());
-        sim.start();
         VQS vqs;
-        attach(vqs, sim, 0);
+        QVERIFY(start(sim, vqs, 0));
         const auto image = patternImage(130, 1);
         QByteArray path = imagePath(image).toLatin1();
 
@@ -142,10 +148,8 @@ private slots:
 
     void usbEdgeFiles() {
         vqssim::Simulator sim(vqssim::Framing::Usb);
-        QVERIFY(sim.openPty());
-        sim.start();
         VQS vqs;
-        attach(vqs, sim, 0);
+        QVERIFY(start(sim, vqs, 0));
         CapturedLog log;
 
         // Nothing to send: success without a request.
@@ -172,10 +176,8 @@ private slots:
         ScriptedFlasher flasher("for a in \"$@\"; do echo \"$a\"; done > '" + argsFile.toLocal8Bit() +
                                 "'\nexec '" + real.toLocal8Bit() + "' -m 8n1 \"$@\"\n");
         vqssim::Simulator sim(vqssim::Framing::Uart);
-        QVERIFY(sim.openPty());
-        sim.start();
         VQS vqs;
-        attach(vqs, sim, 1);
+        QVERIFY(start(sim, vqs, 1));
         const auto image = patternImage(3000, 3);
         const QString path = imagePath(image);
         QByteArray latin = path.toLatin1();
@@ -211,10 +213,8 @@ private slots:
             "sleep 0.3\nprintf '\\rWrote address 0x08001c00 (10'\nsleep 0.3\n"
             "printf '0.00%%) Done.\\n\\n'\n");
         vqssim::Simulator sim(vqssim::Framing::Uart);
-        QVERIFY(sim.openPty());
-        sim.start();
         VQS vqs;
-        attach(vqs, sim, 1);
+        QVERIFY(start(sim, vqs, 1));
         QByteArray path = imagePath(patternImage(64, 4)).toLatin1();
         QCOMPARE(int(vqs.updateFirmware(path.data())), 0);
         QCOMPARE(progress, (QList<int>{0, 99, 100}));
@@ -228,10 +228,8 @@ private slots:
             "printf 'Wrote address 0x08001a00 (12.90%%)\\n'\nsleep 1.5\n"
             "printf 'still busy\\n'\nsleep 24\n");
         vqssim::Simulator sim(vqssim::Framing::Uart);
-        QVERIFY(sim.openPty());
-        sim.start();
         VQS vqs;
-        attach(vqs, sim, 1);
+        QVERIFY(start(sim, vqs, 1));
         QByteArray path = imagePath(patternImage(64, 5)).toLatin1();
         QElapsedTimer clock;
         clock.start();
@@ -262,10 +260,8 @@ private slots:
         const QByteArray savedPath = qgetenv("PATH");
         qputenv("PATH", dir.path().toLocal8Bit());
         vqssim::Simulator sim(vqssim::Framing::Uart);
-        QVERIFY(sim.openPty());
-        sim.start();
         VQS vqs;
-        attach(vqs, sim, 1);
+        QVERIFY(start(sim, vqs, 1));
         QStringList told;
         vqs.userError = [&told](const QString& text, const QString& info) { told << text << info; };
         QByteArray path = imagePath(patternImage(64, 7)).toLatin1();

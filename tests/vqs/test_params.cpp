@@ -7,20 +7,11 @@
 #include <cstring>
 #include <string>
 
+#include "record_fields.h"
 #include "vqs.h"
 #include "vqs_decode.h"
 
 namespace {
-
-// Packed record fields are read by value: binding a reference to them may be misaligned.
-template <typename T>
-T val(T value) {
-    return value;
-}
-
-QString txt(const char* text) {
-    return QString::fromLatin1(text);
-}
 
 // Every field set to a distinct value that survives the trip through JSON.
 kernelParams_t sampleParams() {

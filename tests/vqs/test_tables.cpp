@@ -5,16 +5,11 @@
 #include <cstring>
 #include <vector>
 
+#include "record_fields.h"
 #include "vqs.h"
 #include "vqs_decode.h"
 
 namespace {
-
-// Packed record fields are read by value: binding a reference to them may be misaligned.
-template <typename T>
-T val(T value) {
-    return value;
-}
 
 const char* const kBitTexts[32] = {
     "Constant Resistance", "Analog Out Error", "POST Failed", "VDD", "MCU Flash", "Sensor Start-Up", "IDE", "VREF",
@@ -24,10 +19,6 @@ const char* const kBitTexts[32] = {
     "Sensor Initializing", "On In Flam", "Slow Leak", "Sensor Warm Up", "Breath or Humdity Surge", "ADC Error",
     "Watchdog Error", "Watchdog Reset", "Configuration Error", "RAM Error",
 };
-
-QString txt(const char* text) {
-    return QString::fromLatin1(text);
-}
 
 void putWord(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
     std::memcpy(bytes.data() + offset, &value, sizeof(value));
