@@ -1,5 +1,7 @@
 // The live display: plots, value labels, status line, and what the page shows
 // when a run starts and ends.
+#include <QLayout>
+#include <QResizeEvent>
 #include <QSignalBlocker>
 
 #include <algorithm>
@@ -80,6 +82,9 @@ void TarnLiteSystemTab::setupPlots() {
     concAxisMax = 120;
 
     LumoCustomPlot* conc = ui->plot_conc;
+    // Both plots paint every pixel from their buffers; nothing to erase first.
+    conc->setAttribute(Qt::WA_OpaquePaintEvent);
+    ui->plot_enviro->setAttribute(Qt::WA_OpaquePaintEvent);
     conc->addGraph();
     conc->graph(0)->setPen(curvePen(kConcColour));
     conc->yAxis->setRange(-10, concAxisMax);
@@ -110,8 +115,47 @@ QString TarnLiteSystemTab::elapsedText(qint64 ms) {
 }
 
 void TarnLiteSystemTab::showTimeAndCycles() {
-    ui->label_time->setText(elapsedText(elapsedTimer->isValid() ? elapsedTimer->elapsed() : 0));
-    ui->label_cycles->setText(QString::number(sensor->sensorCycle));
+    setValueText(ui->label_time, elapsedText(elapsedTimer->isValid() ? elapsedTimer->elapsed() : 0));
+    setValueText(ui->label_cycles, QString::number(sensor->sensorCycle));
+}
+
+void TarnLiteSystemTab::setValueText(QLabel* label, const QString& text) {
+    if (label->text() == text)
+        return;
+    if (!label->isVisible()) {  // a hidden page lays nothing out
+        label->setText(text);
+        return;
+    }
+    if (!heldLabels.contains(label)) {
+        if (heldLabels.isEmpty() && layout())
+            setMinimumSize(layout()->totalMinimumSize());
+        label->setFixedSize(label->size());
+        heldLabels.append(label);
+    }
+    label->setText(text);
+    const QSize need = label->sizeHint().expandedTo(label->size());
+    if (need != label->size())
+        label->setFixedSize(need);
+}
+
+void TarnLiteSystemTab::releaseValueLabels() {
+    if (heldLabels.isEmpty())
+        return;
+    for (QLabel* label : qAsConst(heldLabels)) {
+        label->setMinimumSize(0, 0);
+        label->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    }
+    heldLabels.clear();
+    setMinimumSize(0, 0);
+}
+
+void TarnLiteSystemTab::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (heldLabels.isEmpty())
+        return;
+    releaseValueLabels();
+    if (layout())
+        layout()->activate();  // place them before anything is painted
 }
 
 void TarnLiteSystemTab::updateDisplay() {
@@ -126,10 +170,10 @@ void TarnLiteSystemTab::updateDisplay() {
                   line ? QString::fromLatin1(line->text) : QString::fromLatin1(sensor->statusText));
 
     sensor->gasNameFromId(a.gasId);
-    ui->label_flamID->setText(QString::fromLatin1(sensor->gasName));
+    setValueText(ui->label_flamID, QString::fromLatin1(sensor->gasName));
     const double conc = a.concentration;
-    ui->label_flamConc->setText(isPpmSensor(sensor->sensorInfo.sensorType) ? QString::number(static_cast<int>(conc))
-                                                                            : QString::number(conc, 'f', 1));
+    setValueText(ui->label_flamConc, isPpmSensor(sensor->sensorInfo.sensorType) ? QString::number(static_cast<int>(conc))
+                                                                             : QString::number(conc, 'f', 1));
 
     const double key = elapsedSeconds();
     LumoCustomPlot* concPlot = ui->plot_conc;
@@ -140,11 +184,11 @@ void TarnLiteSystemTab::updateDisplay() {
         concPlot->xAxis->setRange(0, key);
         concPlot->yAxis->setRange(-10, concAxisMax);
     }
-    concPlot->replot();
+    concPlot->replot(QCustomPlot::rpQueuedRefresh);  // repainted once per cycle with the labels
 
-    ui->label_temp->setText(QString::number(a.temperature, 'f', 1));
-    ui->label_pressure->setText(QString::number(a.pressure, 'f', 1));
-    ui->label_humidity->setText(QString::number(a.humidity, 'f', 1));
+    setValueText(ui->label_temp, QString::number(a.temperature, 'f', 1));
+    setValueText(ui->label_pressure, QString::number(a.pressure, 'f', 1));
+    setValueText(ui->label_humidity, QString::number(a.humidity, 'f', 1));
 
     LumoCustomPlot* enviro = ui->plot_enviro;
     const double values[3] = {a.temperature, a.pressure, a.humidity};
@@ -168,7 +212,7 @@ void TarnLiteSystemTab::updateDisplay() {
         enviro->yAxis->scaleRange(1.1);
         enviro->yAxis2->scaleRange(5);
     }
-    enviro->replot();
+    enviro->replot(QCustomPlot::rpQueuedRefresh);
 }
 
 void TarnLiteSystemTab::followEnviroData(int side) {
@@ -189,7 +233,7 @@ void TarnLiteSystemTab::setStatusLine(const char* styleSheet, const QString& tex
     // Re-applying an unchanged style sheet re-polishes the label every cycle.
     if (ui->label_status->styleSheet() != QLatin1String(styleSheet))
         ui->label_status->setStyleSheet(QLatin1String(styleSheet));
-    ui->label_status->setText(text);
+    setValueText(ui->label_status, text);
 }
 
 void TarnLiteSystemTab::applyRunUnit() {
@@ -268,9 +312,11 @@ void TarnLiteSystemTab::onVQSStopped() {
         ui->comboBox_ports->setEnabled(comboEnabledBeforeRun);
     }
     closeRunFiles();
+    releaseValueLabels();
 }
 
 void TarnLiteSystemTab::resetDisplay() {
+    releaseValueLabels();
     ui->label_flamConc->setText(QStringLiteral("0"));
     ui->label_flamID->setText(QStringLiteral("None"));
     LumoCustomPlot* conc = ui->plot_conc;

@@ -17,6 +17,8 @@
 
 #include "recordencryptor.h"
 
+class QLabel;
+class QResizeEvent;
 class QTabWidget;
 class QProgressDialog;
 class QThread;
@@ -72,6 +74,9 @@ public slots:
     void clearData();
     int saveData(QString saveDirectory);
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     // ---- display (tab_display.cpp) ----
     void setupPlots();
@@ -89,6 +94,10 @@ private:
     void setStatusLine(const char* styleSheet, const QString& text);
     // label_time from the run clock and label_cycles from sensorCycle.
     void showTimeAndCycles();
+    // Text of a label that changes every cycle, without laying the page out
+    // again (see heldLabels).
+    void setValueText(QLabel* label, const QString& text);
+    void releaseValueLabels();
 
     // ---- discovery (tab_discovery.cpp) ----
     // Applies the entry's port and transport to the sensor object; false when
@@ -219,6 +228,13 @@ private:
     double enviroMin[2] = {0, 0};
     double enviroMax[2] = {0, 0};
     bool enviroHasData[2] = {false, false};
+    // Every QLabel text change lays the whole page out again, which costs more
+    // than both replots. So while values are shown, each value label holds the
+    // size the layout gave it (growing only when a text needs more) and a new
+    // text is merely repainted. The page meanwhile keeps the minimum size it
+    // had before, so the window can still shrink; a resize, a new run and the
+    // end of a run let the layout place the labels afresh.
+    QList<QLabel*> heldLabels;
     // The port the scan is probing; identification during a scan only runs
     // for the entry of that port (the one just added).
     QString probingPort;

@@ -228,6 +228,60 @@ private slots:
         QCOMPARE(conc->yAxis->range().upper != 320.0, true);
     }
 
+    // Value labels hold their size while values change, so a cycle does not
+    // lay the page out again; yet no text is ever clipped, the window can
+    // still shrink, and a resize places the labels afresh.
+    void valueLabelsHoldTheirSizeAndNeverClip() {
+        QApplication::processEvents();
+        auto* value = part<QLabel>(tab, "label_flamConc");
+        auto* status = part<QLabel>(tab, "label_status");
+        const auto fits = [](QLabel* label) {
+            return label->width() >= label->sizeHint().width() && label->height() >= label->sizeHint().height();
+        };
+
+        setAnswer(sensor, 888.8f, 20, 100, 40);  // wider than the values below
+        tab->onVQSWorkComplete();
+        QApplication::processEvents();
+        const QSize held = value->size();
+        for (float conc : {2.5f, 17.25f, 0.0f, 99.9f}) {
+            setAnswer(sensor, conc, 20, 100, 40);
+            tab->onVQSWorkComplete();
+            QApplication::processEvents();
+            QCOMPARE(value->size(), held);
+            QVERIFY(fits(value));
+        }
+
+        // Held labels do not stop the window from shrinking to what its
+        // contents need, and the resize hands them back to the layout.
+        const int wide = window->width();
+        window->resize(800, window->height());
+        QApplication::processEvents();
+        QCOMPARE(window->width(), qMax(800, window->minimumSizeHint().width()));
+        QVERIFY(window->width() < wide - 200);
+        QCOMPARE(value->maximumWidth(), QWIDGETSIZE_MAX);
+        QVERIFY(fits(value));
+
+        // Texts that need more room than the label has grow it.
+        setAnswer(sensor, 123456789.0f, 20, 100, 40);
+        sensor->lastReplyHeader.status = 0x29;
+        std::strcpy(sensor->statusText, "a status text longer than the one the layout planned for");
+        tab->onVQSWorkComplete();
+        QApplication::processEvents();
+        QVERIFY(fits(value));
+        QVERIFY(fits(status));
+        QCOMPARE(status->text(), QString(sensor->statusText));
+
+        // The end of a run hands the labels back to the layout.
+        sensor->lastReplyHeader.status = 0;
+        tab->onVQSWorkComplete();
+        QApplication::processEvents();
+        tab->onVQSStopped();
+        QApplication::processEvents();
+        QCOMPARE(value->maximumWidth(), QWIDGETSIZE_MAX);
+        QCOMPARE(status->minimumWidth(), 0);
+        QVERIFY(fits(value));
+    }
+
     void elapsedTimeFormat() {
         QCOMPARE(TarnLiteSystemTab::elapsedText(0), QString("00h:00m:00s"));
         QCOMPARE(TarnLiteSystemTab::elapsedText(3725000), QString("01h:02m:05s"));
