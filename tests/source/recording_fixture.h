@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstring>
@@ -62,11 +63,13 @@ inline vqssim::Identity identity(const char* name, uint32_t type, std::array<uin
 class Bench {
 public:
     explicit Bench(const vqssim::Identity& id) : sim(vqssim::Framing::Uart, id, fastOptions()) {
-        ok = sim.openPty();
+        // Through a link of our own: a bare /dev/pts/N path can be handed to
+        // another test process after a hang-up, and a reconnect would reach it.
+        ok = links.isValid() && sim.openPty(links.filePath(QStringLiteral("sensor")).toStdString());
         sim.start();
         PortCandidate port;
         port.name = "ttyUSB7";
-        port.path = QString::fromStdString(sim.slavePath());
+        port.path = QString::fromStdString(sim.path());
         port.description = "FT232R USB UART";
         port.hasIds = true;
         port.vendorId = 0x0403;
@@ -115,6 +118,7 @@ public:
         return true;
     }
 
+    QTemporaryDir links;
     vqssim::Simulator sim;
     std::unique_ptr<TarnLiteSystemTab> tab;
     bool ok = false;

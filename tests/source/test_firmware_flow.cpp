@@ -103,8 +103,11 @@ class TestFirmwareFlow : public QObject {
         return page;
     }
     // Starts the simulated sensor and points the page's sensor at it.
-    static bool startSensor(vqssim::Simulator& sim, TarnLiteSystemTab& page) {
-        if (!sim.openPty())
+    // Through a link of our own: a bare /dev/pts/N path can be handed to another
+    // test process after a hang-up, and a reconnect would reach it.
+    int links = 0;
+    bool startSensor(vqssim::Simulator& sim, TarnLiteSystemTab& page) {
+        if (!sim.openPty(path("sensor-").append(QString::number(++links)).toStdString()))
             return false;
         sim.start();
         page.sensorObject()->portPath = sim.path();

@@ -54,6 +54,13 @@ class TestFirmware : public QObject {
 
     QTemporaryDir dir;
     QList<int> progress;
+    int links = 0;
+
+    // Through a link of our own: a bare /dev/pts/N path can be handed to another
+    // test process once the simulator hangs up, and a reconnect would reach it.
+    bool openPty(vqssim::Simulator& sim) {
+        return sim.openPty(dir.filePath(QStringLiteral("sensor-%1").arg(++links)).toStdString());
+    }
 
     void attach(VQS& vqs, vqssim::Simulator& sim, int transport) {
         vqs.portPath = sim.path();
@@ -63,7 +70,7 @@ class TestFirmware : public QObject {
     }
     // Starts the simulated sensor and attaches `vqs` to it; false when no pseudo-terminal opens.
     bool start(vqssim::Simulator& sim, VQS& vqs, int transport) {
-        if (!sim.openPty())
+        if (!openPty(sim))
             return false;
         sim.start();
         attach(vqs, sim, transport);
@@ -131,7 +138,7 @@ private slots:
         QFETCH(int, kind);
         QFETCH(QString, message);
         vqssim::Simulator sim(vqssim::Framing::Usb);
-        QVERIFY(sim.openPty());
+        QVERIFY(openPty(sim));
         sim.addFault(vqssim::Fault::onCommand(vqssim::FaultKind(kind), vqssim::cmd::UsbFirmwareChunk, 2));
         sim.start();
         VQS vqs;
@@ -244,7 +251,7 @@ private slots:
     void uartBootloaderRefused() {
         ScriptedFlasher flasher("exit 0\n");
         vqssim::Simulator sim(vqssim::Framing::Uart);
-        QVERIFY(sim.openPty());
+        QVERIFY(openPty(sim));
         sim.addFault(vqssim::Fault::onCommand(vqssim::FaultKind::NoReply, vqssim::cmd::UartEnterBootloader, 1, 0));
         sim.start();
         VQS vqs;
