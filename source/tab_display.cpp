@@ -1,6 +1,8 @@
 // The live display: plots, value labels, status line, and what the page shows
 // when a run starts and ends.
 #include <QLayout>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QResizeEvent>
 #include <QSignalBlocker>
 
@@ -72,6 +74,20 @@ void styleLight(QCustomPlot* plot) {
     }
 }
 
+// Fills an opaque widget with its background colour before it paints itself.
+class PlainBackground : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            auto* widget = static_cast<QWidget*>(watched);
+            QPainter painter(widget);
+            painter.fillRect(static_cast<QPaintEvent*>(event)->rect(), widget->palette().brush(QPalette::Window));
+        }
+        return false;
+    }
+};
+
 bool isPpmSensor(uint32_t type) {
     return type == 5 || type == 6;
 }
@@ -101,6 +117,18 @@ void TarnLiteSystemTab::setupPlots() {
         legends[i]->setStyleSheet(QStringLiteral("QLabel{color:%1;}").arg(QLatin1String(curve.colour)));
     }
     styleLight(enviro);
+
+    // The value labels change every cycle. Their style sheet background is a
+    // white rounded rectangle on the page's white frames, which costs more to
+    // draw than the text: they are made opaque and filled with plain white
+    // (the same pixels), so a new text repaints just the label.
+    auto* fill = new PlainBackground(this);
+    fill->setObjectName(QStringLiteral("valueLabelBackground"));
+    for (QLabel* label : {ui->label_flamID, ui->label_flamConc, ui->label_temp, ui->label_pressure,
+                          ui->label_humidity, ui->label_time, ui->label_cycles, ui->label_status}) {
+        label->setAttribute(Qt::WA_OpaquePaintEvent);
+        label->installEventFilter(fill);
+    }
 }
 
 double TarnLiteSystemTab::elapsedSeconds() const {

@@ -6,7 +6,7 @@
 // (plot points and the two per-cycle history lists).
 //
 // Run with QT_QPA_PLATFORM=offscreen. Optional arguments: cycles per timed round
-// (10), largest run length (1000000).
+// (30), largest run length (1000000).
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTabWidget>
@@ -104,7 +104,7 @@ struct BarePlots {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    const int timed = argc > 1 ? std::atoi(argv[1]) : 10;
+    const int timed = argc > 1 ? std::atoi(argv[1]) : 30;
     const long largest = argc > 2 ? std::atol(argv[2]) : 1000000L;
 
     QTabWidget tabs;

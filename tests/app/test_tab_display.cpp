@@ -282,6 +282,30 @@ private slots:
         QVERIFY(fits(value));
     }
 
+    // Value labels paint a plain opaque background for speed; what the page
+    // shows must be exactly what their styled background showed.
+    void valueLabelsLookAsStyled() {
+        sensor->lastReplyHeader.status = 0x28;
+        setAnswer(sensor, 42.5f, 23.4f, 101.3f, 55.5f);
+        tab->onVQSWorkComplete();
+        QApplication::processEvents();
+        QObject* fill = tab->findChild<QObject*>(QStringLiteral("valueLabelBackground"));
+        QVERIFY(fill);
+        for (const char* name : {"label_flamID", "label_flamConc", "label_temp", "label_pressure", "label_humidity",
+                                 "label_time", "label_cycles", "label_status"}) {
+            auto* label = part<QLabel>(tab, name);
+            QVERIFY2(label->testAttribute(Qt::WA_OpaquePaintEvent), name);
+            const QRect onPage(label->mapTo(tab, QPoint(0, 0)), label->size());
+            const QImage fast = tab->grab(onPage).toImage();
+            label->removeEventFilter(fill);
+            label->setAttribute(Qt::WA_OpaquePaintEvent, false);
+            const QImage styled = tab->grab(onPage).toImage();
+            label->setAttribute(Qt::WA_OpaquePaintEvent, true);
+            label->installEventFilter(fill);
+            QVERIFY2(!fast.isNull() && fast == styled, name);
+        }
+    }
+
     void elapsedTimeFormat() {
         QCOMPARE(TarnLiteSystemTab::elapsedText(0), QString("00h:00m:00s"));
         QCOMPARE(TarnLiteSystemTab::elapsedText(3725000), QString("01h:02m:05s"));
