@@ -28,6 +28,7 @@ TarnLiteSystemTab::TarnLiteSystemTab(QWidget* parent) : QWidget(parent), ui(new 
     tabWidget = qobject_cast<QTabWidget*>(parent);
 
     setupPlots();
+    setupValueLabels();
 
     testNoteDialog = new TestNoteDialog();
     sensor = new VQS();

@@ -117,7 +117,9 @@ void TarnLiteSystemTab::setupPlots() {
         legends[i]->setStyleSheet(QStringLiteral("QLabel{color:%1;}").arg(QLatin1String(curve.colour)));
     }
     styleLight(enviro);
+}
 
+void TarnLiteSystemTab::setupValueLabels() {
     // The value labels change every cycle. Their style sheet background is a
     // white rounded rectangle on the page's white frames, which costs more to
     // draw than the text: they are made opaque and filled with plain white

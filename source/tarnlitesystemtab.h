@@ -80,6 +80,7 @@ protected:
 private:
     // ---- display (tab_display.cpp) ----
     void setupPlots();
+    void setupValueLabels();
     void updateDisplay();
     void resetDisplay();
     // Unit label and concUnit for a new run, by sensor type and unit buttons.

@@ -19,6 +19,7 @@
 #include "mainwindow.h"
 #include "portlister.h"
 #include "simulator.h"
+#include "sim_link.h"
 #include "tarnlitesystemtab.h"
 
 // Sensors on pseudo-terminals, presented to the page as USB serial ports.
@@ -37,9 +38,7 @@ public:
     vqssim::Simulator* add(const QString& portName, vqssim::Identity identity,
                            vqssim::Framing framing = vqssim::Framing::Uart, vqssim::Options options = {}) {
         auto sim = std::make_unique<vqssim::Simulator>(framing, identity, options);
-        // Opened through a link that disappears with the device: a /dev/pts number freed by a
-        // hang-up can be reused at once by another test running in parallel.
-        if (!sim->openPty(links.filePath(portName).toStdString()))
+        if (!openThroughLink(*sim, links, portName))
             return nullptr;
         sim->start();
         PortCandidate port;

@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstring>
@@ -19,6 +18,7 @@
 #include "record_pieces.h"
 #include "portlister.h"
 #include "simulator.h"
+#include "sim_link.h"
 #include "tarnlitesystemtab.h"
 #include "vqs.h"
 
@@ -63,9 +63,7 @@ inline vqssim::Identity identity(const char* name, uint32_t type, std::array<uin
 class Bench {
 public:
     explicit Bench(const vqssim::Identity& id) : sim(vqssim::Framing::Uart, id, fastOptions()) {
-        // Through a link of our own: a bare /dev/pts/N path can be handed to
-        // another test process after a hang-up, and a reconnect would reach it.
-        ok = links.isValid() && sim.openPty(links.filePath(QStringLiteral("sensor")).toStdString());
+        ok = openThroughLink(sim, links, QStringLiteral("sensor"));
         sim.start();
         PortCandidate port;
         port.name = "ttyUSB7";

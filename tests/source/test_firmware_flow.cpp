@@ -26,6 +26,7 @@
 
 #include "box_answerer.h"
 #include "simulator.h"
+#include "sim_link.h"
 #include "tarnlitesystemtab.h"
 #include "vqs.h"
 
@@ -103,11 +104,9 @@ class TestFirmwareFlow : public QObject {
         return page;
     }
     // Starts the simulated sensor and points the page's sensor at it.
-    // Through a link of our own: a bare /dev/pts/N path can be handed to another
-    // test process after a hang-up, and a reconnect would reach it.
     int links = 0;
     bool startSensor(vqssim::Simulator& sim, TarnLiteSystemTab& page) {
-        if (!sim.openPty(path("sensor-").append(QString::number(++links)).toStdString()))
+        if (!openThroughLink(sim, dir, QStringLiteral("sensor-%1").arg(++links)))
             return false;
         sim.start();
         page.sensorObject()->portPath = sim.path();

@@ -13,6 +13,7 @@
 
 #include "captured_log.h"
 #include "simulator.h"
+#include "sim_link.h"
 #include "vqs.h"
 
 namespace {
@@ -56,11 +57,7 @@ class TestFirmware : public QObject {
     QList<int> progress;
     int links = 0;
 
-    // Through a link of our own: a bare /dev/pts/N path can be handed to another
-    // test process once the simulator hangs up, and a reconnect would reach it.
-    bool openPty(vqssim::Simulator& sim) {
-        return sim.openPty(dir.filePath(QStringLiteral("sensor-%1").arg(++links)).toStdString());
-    }
+    bool openPty(vqssim::Simulator& sim) { return openThroughLink(sim, dir, QStringLiteral("sensor-%1").arg(++links)); }
 
     void attach(VQS& vqs, vqssim::Simulator& sim, int transport) {
         vqs.portPath = sim.path();

@@ -13,6 +13,7 @@
 #include "captured_log.h"
 #include "pty_pair.h"
 #include "simulator.h"
+#include "sim_link.h"
 #include "vqs.h"
 
 using vqssim::Fault;
@@ -54,7 +55,7 @@ class TestUartFraming : public QObject {
 
     // Simulator on a pseudo-terminal behind a stable link (so a re-plug keeps the path), VQS connected.
     void attach() {
-        QVERIFY(sim->openPty(dir->filePath("sensor").toStdString()));
+        QVERIFY(openThroughLink(*sim, *dir, QStringLiteral("sensor")));
         sim->start();
         vqs->portPath = sim->path();
         QCOMPARE(vqs->connect(), VQS_SUCCESS);

@@ -10,6 +10,7 @@
 
 #include "captured_log.h"
 #include "simulator.h"
+#include "sim_link.h"
 #include "vqs.h"
 
 namespace {
@@ -53,9 +54,7 @@ struct Bench {
         vqssim::Options options;
         options.samplePeriodMs = 100;
         sim = std::make_unique<vqssim::Simulator>(vqssim::Framing::Uart, id, options);
-        // Always through a link that vanishes with the device: after a hang-up, a reconnect to
-        // the bare /dev/pts number could reach a pty another test has been given meanwhile.
-        ok = sim->openPty(link.empty() ? links.filePath("sensor").toStdString() : link);
+        ok = link.empty() ? openThroughLink(*sim, links, QStringLiteral("sensor")) : sim->openPty(link);
         sim->start();
         sensor.transport = 1;
         sensor.retryCount = 3;
