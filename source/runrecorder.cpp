@@ -11,6 +11,14 @@ RunRecorder::~RunRecorder() {
     closeRunFiles();
 }
 
+bool RunRecorder::cycleIsRecordable(const VQS& sensor) {
+    return sensor.cycleCount != 0 || (sensor.answer.temperature != 0.0f && sensor.answer.pressure != 0.0f);
+}
+
+int32_t RunRecorder::cycleNumber(const VQS& sensor) {
+    return sensor.transport == 0 ? static_cast<int32_t>(sensor.cycleCount) : sensor.sensorCycle;
+}
+
 QString RunRecorder::runDirectory(const QString& baseDirectory, const QString& sensorName, const QDateTime& when) {
     return QString("%1/%2 %3").arg(baseDirectory, runDateStamp(when), safeNamePart(sensorName));
 }

@@ -24,6 +24,13 @@ public:
     RunRecorder(const RunRecorder&) = delete;
     RunRecorder& operator=(const RunRecorder&) = delete;
 
+    // Whether a finished cycle gives a row: until the first row, a cycle whose
+    // temperature or pressure reads exactly zero is a sensor still starting.
+    static bool cycleIsRecordable(const VQS& sensor);
+    // The Cycle column: the sensor's own sample number, or over USB (which
+    // reports none) the run's own count of recorded cycles.
+    static int32_t cycleNumber(const VQS& sensor);
+
     // "<base>/<stamp> <sensor name>", the name made safe for one directory level.
     static QString runDirectory(const QString& baseDirectory, const QString& sensorName,
                                 const QDateTime& when = QDateTime::currentDateTime());

@@ -88,8 +88,7 @@ QString TarnLiteSystemTab::portNameOfCurrentEntry() const {
 }
 
 int32_t TarnLiteSystemTab::recordedCycle() const {
-    // A USB sensor reports no sample number: its rows count the run's own cycles.
-    return sensor->transport == 0 ? static_cast<int32_t>(sensor->cycleCount) : sensor->sensorCycle;
+    return RunRecorder::cycleNumber(*sensor);
 }
 
 int TarnLiteSystemTab::openRunFiles() {
