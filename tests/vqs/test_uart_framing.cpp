@@ -196,8 +196,8 @@ private slots:
             QCOMPARE(log.all()[at].type, QtInfoMsg);
             previous = at;
         }
-        QVERIFY(log.all()[log.indexOf("  Status: ")].text.contains(QString::number(code)));
-        QVERIFY(log.all()[log.indexOf("  CmdID: ")].text.contains(QString::number(kVersion)));
+        QCOMPARE(log.all()[log.indexOf("  Status: ")].text, QStringLiteral("  Status: %1").arg(code));
+        QCOMPARE(log.all()[log.indexOf("  CmdID: ")].text, QStringLiteral("  CmdID: %1").arg(kVersion));
     }
 
     void replyProblems_data() {
@@ -234,6 +234,9 @@ private slots:
         QCOMPARE(exchange(kVersion, buffer, sizeof(buffer)), 1);
         const QString after = nowStamp();
         QVERIFY2(log.has(static_cast<QtMsgType>(level), message), qPrintable(log.dump()));
+        // Lines read as their texts: pieces joined by single blanks, none before a closing mark.
+        for (const CapturedLog::Line& line : log.all())
+            QVERIFY2(!QRegularExpression(QStringLiteral("  | [),]")).match(line.text).hasMatch(), qPrintable(line.text));
         const QString status = QString::fromLatin1(vqs->statusText);
         if (text.isEmpty()) {
             QCOMPARE(status, QStringLiteral("None"));
@@ -280,11 +283,11 @@ private slots:
             QCOMPARE(r.bytes, requests[0].bytes);
         QCOMPARE(vqs->retransmissions, 3u);
         QCOMPARE(vqs->txPackets, 4u);
-        QCOMPARE(log.count(" Re-transmitting (cmdID "), 3);
+        QCOMPARE(log.count("new_sensor Re-transmitting (cmdID 66): "), 3);
+        QVERIFY(log.has(QtWarningMsg, "new_sensor Re-transmitting (cmdID 66): 3"));
         QCOMPARE(log.count("Checksum failed: expected "), 4);
         const int last = log.indexOf("- No valid response (");
-        QVERIFY2(last >= 0 && log.all()[last].text.contains("3") &&
-                     log.all()[last].text.contains("re-tranmissions attempted)"),
+        QVERIFY2(last >= 0 && log.all()[last].text == "new_sensor - No valid response (3 re-tranmissions attempted)",
                  qPrintable(log.dump()));
         QVERIFY(vqs->pendingRequest != nullptr);  // kept until the next send
 

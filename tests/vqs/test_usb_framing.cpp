@@ -216,7 +216,7 @@ private slots:
         const int timeout = log.indexOf("- timeout:  retransmitting request");
         const int gaveUp = log.indexOf("- No valid response (");
         QVERIFY2(timeout >= 0 && gaveUp > timeout, qPrintable(log.dump()));
-        QVERIFY(log.all()[gaveUp].text.contains("2") && log.all()[gaveUp].text.contains("re-tranmissions attempted)"));
+        QCOMPARE(log.all()[gaveUp].text, QStringLiteral("new_sensor - No valid response (2 re-tranmissions attempted)"));
 
         sim->clearFaults();
         sim->clearLog();
