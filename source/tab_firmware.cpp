@@ -294,6 +294,9 @@ int TarnLiteSystemTab::writeFirmware(const QString& imagePath) {
     progressDialog->setWindowModality(Qt::WindowModal);
     progressDialog->setMinimumDuration(0);
     progressDialog->setValue(0);
+    // Shown now, not on its timer once events run: a box the write opens
+    // meanwhile (the missing flasher) must come out on top of it.
+    progressDialog->show();
 
     // The sensor object shows nothing itself; a missing flasher is told here.
     sensor->userError = [](const QString& text, const QString& informativeText) {
@@ -305,8 +308,7 @@ int TarnLiteSystemTab::writeFirmware(const QString& imagePath) {
         qDebug() << sensor->sensorName << ": firmware update successful";
         progressDialog->setValue(100);
     }
-    // Gone before a failure is told: a write refused at once leaves the dialog
-    // still to appear, and it would cover the box.
+    // Gone before a failure is told, so it never covers the box.
     delete progressDialog;
     progressDialog = nullptr;
     if (result != 0)
