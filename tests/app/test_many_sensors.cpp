@@ -40,6 +40,9 @@ bool startSensor(TarnLiteSystemTab* tab, const QString& name) {
     const int index = ports->findText(name + " - ", Qt::MatchStartsWith);
     if (index < 0)
         return false;
+    // The scan leaves the object holding the last sensor it probed: choose
+    // afresh so the page identifies the chosen one.
+    ports->setCurrentIndex(-1);
     ports->setCurrentIndex(index);
     auto* start = part<QPushButton>(tab, "pushButton_start");
     if (!start->isEnabled())
@@ -178,8 +181,10 @@ private slots:
             if (start->isChecked() && start->isEnabled())
                 start->click();
         }
+        // A reply header garbled into a long payload keeps a UART read waiting
+        // for its bytes (40 ms each) before the stop can run: wait long.
         for (int i = 0; i < kSensors; ++i) {
-            QTRY_COMPARE_WITH_TIMEOUT(labelText(tabs[i], "label_status"), QString("Idle"), 30000);
+            QTRY_COMPARE_WITH_TIMEOUT(labelText(tabs[i], "label_status"), QString("Idle"), 180000);
             auto* start = part<QPushButton>(tabs[i], "pushButton_start");
             QVERIFY(start->isEnabled());
             QVERIFY(!start->isChecked());
