@@ -24,6 +24,10 @@ constexpr int kReconnectAttempts = 10;
 // the run files). This is the shortest spacing the UART cycle has.
 constexpr int64_t kUsbCycleSpacingMs = 900;
 
+// At most this much of what a broken exchange left in the line is thrown away
+// after reopening a port.
+constexpr int kStaleInputLimit = 64 * 1024;
+
 // Worker pauses are taken in slices so that a stop request ends them early.
 constexpr unsigned kPauseSliceMs = 50;
 
@@ -212,7 +216,15 @@ bool VQS::reopenAt(const std::string& where) {
     const uint8_t retries = retryCount;
     if (!home)
         retryCount = 0;
-    const bool found = connect() == VQS_SUCCESS && runSensorAnswers();
+    bool found = false;
+    if (connect() == VQS_SUCCESS) {
+        // The line may still hold replies to the requests that failed; they
+        // would be taken for the replies to the requests to come.
+        uint8_t stale = 0;
+        for (int n = 0; n < kStaleInputLimit && serialRead(&stale, 1) == 1; ++n) {
+        }
+        found = runSensorAnswers();
+    }
     retryCount = retries;
     if (found)
         return true;
