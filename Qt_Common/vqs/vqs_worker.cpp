@@ -209,13 +209,11 @@ VQSStatus VQS::reconnect() {
 
 bool VQS::reopenAt(const std::string& where) {
     const std::string previousPath = portPath;
-    const bool home = where == location();
     portPath = where;
-    // A port that is not the run's own is only asked once per attempt: a
-    // silent one would otherwise cost every retry's time-out.
+    // Who answers is asked once per attempt: a silent port would otherwise
+    // cost every retry's time-out, and the next attempt asks again anyway.
     const uint8_t retries = retryCount;
-    if (!home)
-        retryCount = 0;
+    retryCount = 0;
     bool found = false;
     if (connect() == VQS_SUCCESS) {
         // The line may still hold replies to the requests that failed; they

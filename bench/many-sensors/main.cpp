@@ -6,15 +6,15 @@
 // and the longest GUI stall while one of the sixteen stops answering for good
 // (its run then goes through recovery and ends).
 //
-//   bench_many_sensors [steady seconds, default 150] [silent seconds, default 45]
+//   bench_many_sensors [steady seconds, default 150] [silent seconds, default 90]
 //
 // Run with QT_QPA_PLATFORM=offscreen. Run files go where the program keeps
 // them (TempData beside the executable) and are removed afterwards.
-#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
@@ -24,6 +24,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -51,8 +53,14 @@ double rssMiB() {
     return double(resident) * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
 }
 
+double threadCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
 // Lateness of a 10 ms timer and the share of time the GUI thread is not
-// waiting for events, over one measured stretch.
+// waiting for events (its CPU time), over one measured stretch.
 class GuiProbe : public QObject {
 public:
     GuiProbe() {
@@ -64,22 +72,14 @@ public:
                 lateness.push_back(double(std::max<qint64>(0, now - last - kProbeMs * 1000000LL)) / 1e6);
             last = now;
         });
-        auto* dispatcher = QAbstractEventDispatcher::instance();
-        QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, this, [this] { awakeAt = clock.nsecsElapsed(); });
-        QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
-            if (awakeAt >= 0)
-                busyNs += clock.nsecsElapsed() - awakeAt;
-            awakeAt = -1;
-        });
         clock.start();
         timer.start();
     }
     void restart() {
         lateness.clear();
-        busyNs = 0;
         last = -1;
-        awakeAt = clock.nsecsElapsed();
         from = clock.nsecsElapsed();
+        cpuFrom = threadCpuSeconds();
     }
     double percentile(double p) const {
         if (lateness.empty())
@@ -89,23 +89,34 @@ public:
         return sorted[std::min(sorted.size() - 1, size_t(p * double(sorted.size())))];
     }
     double longest() const { return lateness.empty() ? 0 : *std::max_element(lateness.begin(), lateness.end()); }
+    // CPU time the GUI thread used over the wall time.
     double busyShare() const {
-        const qint64 wall = clock.nsecsElapsed() - from;
-        return wall > 0 ? double(busyNs) / double(wall) : 0;
+        const double wall = double(clock.nsecsElapsed() - from) / 1e9;
+        return wall > 0 ? (threadCpuSeconds() - cpuFrom) / wall : 0;
     }
 
 private:
     QTimer timer;
     QElapsedTimer clock;
     std::vector<double> lateness;
-    qint64 last = -1, awakeAt = -1, busyNs = 0, from = 0;
+    qint64 last = -1, from = 0;
+    double cpuFrom = 0;
 };
 
-void waitMs(int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+// Runs the event loop as the program does (blocking while idle) for ms, or
+// until `done` holds.
+void runLoop(int ms, const std::function<bool()>& done = {}) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    QTimer poll;
+    if (done) {
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (done())
+                loop.quit();
+        });
+        poll.start(50);
+    }
+    loop.exec();
 }
 
 template <typename T>
@@ -135,10 +146,7 @@ bool startSensor(TarnLiteSystemTab* tab, const QString& name) {
     if (!start->isEnabled())
         return false;
     start->click();
-    QElapsedTimer t;
-    t.start();
-    while (tab->sensorObject()->cycleCount < 1 && t.elapsed() < 30000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    runLoop(30000, [tab] { return tab->sensorObject()->cycleCount >= 1; });
     return tab->sensorObject()->cycleCount >= 1;
 }
 
@@ -147,7 +155,7 @@ bool startSensor(TarnLiteSystemTab* tab, const QString& name) {
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     const int steadySeconds = argc > 1 ? std::max(5, std::atoi(argv[1])) : 150;
-    const int silentSeconds = argc > 2 ? std::max(5, std::atoi(argv[2])) : 45;
+    const int silentSeconds = argc > 2 ? std::max(5, std::atoi(argv[2])) : 90;
     registerApplicationFonts();
     prepareWorkingDirectories(QCoreApplication::applicationDirPath(), QTime::currentTime());
 
@@ -204,9 +212,9 @@ int main(int argc, char* argv[]) {
     }
 
     GuiProbe probe;
-    waitMs(5000);  // past the start-up of the last run
+    runLoop(5000);  // past the start-up of the last run
     probe.restart();
-    waitMs(steadySeconds * 1000);
+    runLoop(steadySeconds * 1000);
     const double median = probe.percentile(0.5), p99 = probe.percentile(0.99), steadyLongest = probe.longest();
     const double busy = probe.busyShare();
     const double rssRunning = rssMiB();
@@ -218,7 +226,7 @@ int main(int argc, char* argv[]) {
     silent.times = 0;
     sims[2]->addFault(silent);
     probe.restart();
-    waitMs(silentSeconds * 1000);
+    runLoop(silentSeconds * 1000);
     const double silentLongest = probe.longest();
     const double silentP99 = probe.percentile(0.99);
     const bool silentEnded = !pages[2]->sensorObject()->isRunning();
