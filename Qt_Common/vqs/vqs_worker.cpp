@@ -98,6 +98,14 @@ void VQS::doWork() {
             recovered = commFailed == 0;
         }
         freshAnswer = recovered;
+        if (!recovered && stopRequested) {
+            // Recovery cut short by a stop request: the user ended the run,
+            // nothing failed that needs reporting. The link is down, so the
+            // stop only closes the port.
+            commFailed = 1;
+            stopVQS();
+            return;
+        }
         if (!recovered) {
             commFailed = 1;
             stopVQS();

@@ -298,6 +298,25 @@ private slots:
         QVERIFY(!bench.sensor.freshAnswer);  // the tab must not record this cycle
     }
 
+    void aStopDuringRecoveryEndsTheRunWithoutAFailure() {
+        Bench bench;
+        QVERIFY(bench.ok);
+        bench.onWorkerThread();
+        Emitted emitted(&bench.sensor);
+        bench.queue("startVQS");
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 1, 5000);
+        bench.sim->addFault(vqssim::Fault::onCommand(vqssim::FaultKind::HangUp, vqssim::cmd::UartEngData));
+        bench.queue("doWork");
+        QTRY_VERIFY_WITH_TIMEOUT(!bench.sim->isOpen(), 5000);
+        bench.sensor.stopRequested = true;
+        bench.queue("stopVQS");
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("stopped"), 1, 5000);
+        QVERIFY(!bench.sensor.isRunning());
+        QVERIFY(!bench.sensor.portOpen);
+        QCOMPARE(emitted.count("notification"), 0);
+        QCOMPARE(emitted.count("complete"), 1);
+    }
+
     void reconnectionFollowsTheRunSensorAndOnlyIt() {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
