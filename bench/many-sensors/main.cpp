@@ -140,7 +140,6 @@ bool startSensor(TarnLiteSystemTab* tab, const QString& name) {
     const int index = ports->findText(name + " - ", Qt::MatchStartsWith);
     if (index < 0)
         return false;
-    ports->setCurrentIndex(-1);
     ports->setCurrentIndex(index);
     auto* start = part<QPushButton>(tab, "pushButton_start");
     if (!start->isEnabled())

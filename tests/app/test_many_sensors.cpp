@@ -40,9 +40,6 @@ bool startSensor(TarnLiteSystemTab* tab, const QString& name) {
     const int index = ports->findText(name + " - ", Qt::MatchStartsWith);
     if (index < 0)
         return false;
-    // The scan leaves the object holding the last sensor it probed: choose
-    // afresh so the page identifies the chosen one.
-    ports->setCurrentIndex(-1);
     ports->setCurrentIndex(index);
     auto* start = part<QPushButton>(tab, "pushButton_start");
     if (!start->isEnabled())
