@@ -12,6 +12,8 @@ RunRecorder::~RunRecorder() {
 }
 
 bool RunRecorder::cycleIsRecordable(const VQS& sensor) {
+    if (!sensor.freshAnswer)
+        return false;  // a failed cycle would repeat the last sample
     return sensor.cycleCount != 0 || (sensor.answer.temperature != 0.0f && sensor.answer.pressure != 0.0f);
 }
 

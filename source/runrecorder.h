@@ -24,8 +24,9 @@ public:
     RunRecorder(const RunRecorder&) = delete;
     RunRecorder& operator=(const RunRecorder&) = delete;
 
-    // Whether a finished cycle gives a row: until the first row, a cycle whose
-    // temperature or pressure reads exactly zero is a sensor still starting.
+    // Whether a finished cycle gives a row: only one that brought a new answer,
+    // and until the first row, not one whose temperature or pressure reads
+    // exactly zero (a sensor still starting).
     static bool cycleIsRecordable(const VQS& sensor);
     // The Cycle column: the sensor's own sample number, or over USB (which
     // reports none) the run's own count of recorded cycles.

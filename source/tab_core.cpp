@@ -9,6 +9,7 @@
 #include <QProgressDialog>
 
 #include "lumocustomplot.h"
+#include "portlister.h"
 #include "tarnlitesystemtab.h"
 #include "testnotedialog.h"
 #include "ui_tarnlitesystemtab.h"
@@ -42,7 +43,20 @@ TarnLiteSystemTab::TarnLiteSystemTab(QWidget* parent) : QWidget(parent), ui(new 
     connect(sensor, &VQS::VQSWorkComplete, this, &TarnLiteSystemTab::onVQSWorkComplete);
     connect(sensor, &VQS::VQSStopped, this, &TarnLiteSystemTab::onVQSStopped);
     connect(sensor, &VQS::VQSFWChunkWritten, this, &TarnLiteSystemTab::onVQSFWChunkWritten);
+    // Where a lost sensor was found again belongs in the run's time log.
+    connect(sensor, &VQS::VQSUpdateTimeLog, this, &TarnLiteSystemTab::writeTimeLog, Qt::QueuedConnection);
     connect(networkManager, &QNetworkAccessManager::finished, this, &TarnLiteSystemTab::onReplyFinished);
+
+    // The ports a lost sensor may have moved to: the scan's candidates of the
+    // sensor's framing. Asked on the worker thread, during recovery only.
+    VQS* device = sensor;
+    sensor->candidatePorts = [device]() {
+        std::vector<std::string> paths;
+        for (const PortCandidate& port : PortLister::availablePorts())
+            if (PortLister::classify(port) == device->transport)
+                paths.push_back(port.path.toStdString());
+        return paths;
+    };
 
     workerThread = new QThread();
     sensor->moveToThread(workerThread);
@@ -173,10 +187,8 @@ void TarnLiteSystemTab::requestStop() {
 void TarnLiteSystemTab::onVQSWorkComplete() {
     if (shutDown)
         return;
-    // Once a stop is asked for, the worker may already be stopping on the
-    // same port: leave the link alone.
-    if (!sensor->stopRequested && sensor->isRunning())
-        sensor->getAnalogOut();
+    // Only a cycle that brought a new, good answer is shown and recorded: a
+    // failed one would repeat the last sample.
     if (RunRecorder::cycleIsRecordable(*sensor)) {
         ++sensor->cycleCount;
         updateDisplay();

@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "vqs_crc.h"
 #include "vqs_records.h"
@@ -186,6 +187,13 @@ public:
     VQSStatus uartGetAnswer();
     VQSStatus reconnect();
     void postCycleDelay();
+    // Written before each VQSWorkComplete(): true only when that cycle brought
+    // a new, good answer, so a failed cycle is never recorded as a sample.
+    bool freshAnswer = false;
+    // Device paths of the ports that may carry a sensor of this transport
+    // (the scan's candidates). A sensor that is not back at its old place
+    // after a lost cycle is looked for there. Called on the worker thread.
+    std::function<std::vector<std::string>()> candidatePorts;
 
     // ---- firmware transfer ----
     VQSStatus updateFirmware(char* path);
@@ -219,4 +227,13 @@ private:
     static QString replyTimeStamp();
     // Sleeps used by the worker and framings; a seam so tests can count waits.
     void sleepMs(unsigned ms);
+    // A worker pause that a stop request ends early; false when it did.
+    bool pauseUnlessStopped(unsigned ms);
+    // Holds a USB cycle back until the shortest cycle spacing has passed.
+    bool paceUsbCycle();
+    // Opens `location` and checks that the run's sensor answers there.
+    bool reopenAt(const std::string& location);
+    bool runSensorAnswers();
+    std::string location() const;
+    int64_t lastUsbCycleMs = -1;  // steady clock, when the last USB cycle began
 };

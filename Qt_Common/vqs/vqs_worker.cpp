@@ -3,6 +3,9 @@
 // read each cycle's answer.
 #include <QDebug>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #include "vqs.h"
@@ -15,6 +18,29 @@ constexpr size_t kEngDataRoom = 1024;
 
 // Reconnection attempts after a failed cycle, one second apart.
 constexpr int kReconnectAttempts = 10;
+
+// A USB sensor holds its answer until it has a new sample, which paces the
+// run; one that answers at once must still not be asked flat out (nor fill
+// the run files). This is the shortest spacing the UART cycle has.
+constexpr int64_t kUsbCycleSpacingMs = 900;
+
+// At most this much of what a broken exchange left in the line is thrown away
+// after reopening a port.
+constexpr int kStaleInputLimit = 64 * 1024;
+
+// Worker pauses are taken in slices so that a stop request ends them early.
+constexpr unsigned kPauseSliceMs = 50;
+
+int64_t steadyMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// "ttyACM1" of "/dev/ttyACM1", "COM7" of "\\.\COM7": the name users know the port by.
+std::string portLabel(const std::string& location) {
+    const size_t cut = location.find_last_of("/\\");
+    return cut == std::string::npos ? location : location.substr(cut + 1);
+}
 
 }  // namespace
 
@@ -38,18 +64,20 @@ void VQS::startVQS() {
         return;
     }
     if (firmwareVersion[0] > 3)
-        sleepMs(500);
+        pauseUnlessStopped(500);
     running = true;
+    lastUsbCycleMs = -1;
     doWork();
 }
 
 void VQS::doWork() {
     if (!running)
         return;
+    freshAnswer = false;
     // A stop is pending: end the run here instead of measuring again. This also
     // finishes a stop whose idle command failed, so the run can never be left
     // half-stopped with nothing queued to end it.
-    if (stopRequested) {
+    if (stopRequested || (transport == 0 && !paceUsbCycle())) {
         stopVQS();
         return;
     }
@@ -57,6 +85,7 @@ void VQS::doWork() {
     VQSStatus result = getAnswer();
     if (result == VQS_SUCCESS) {
         commFailed = 0;
+        freshAnswer = true;
     } else if (stopRequested) {
         // The poll was cut short by a stop request (or failed while one was
         // pending): no recovery, just end the run.
@@ -67,6 +96,15 @@ void VQS::doWork() {
         if (reconnect() == VQS_SUCCESS) {
             commFailed = getAnswer();
             recovered = commFailed == 0;
+        }
+        freshAnswer = recovered;
+        if (!recovered && stopRequested) {
+            // Recovery cut short by a stop request: the user ended the run,
+            // nothing failed that needs reporting. The link is down, so the
+            // stop only closes the port.
+            commFailed = 1;
+            stopVQS();
+            return;
         }
         if (!recovered) {
             commFailed = 1;
@@ -82,6 +120,11 @@ void VQS::doWork() {
             emit VQSEventNotification(subject, message);
         }
     }
+    // The analog output belongs to the cycle's row. It is asked here, on the
+    // worker thread, so a sensor that does not answer holds up only its own
+    // run; a failed query leaves the last value.
+    if (freshAnswer && !stopRequested)
+        getAnalogOut();
     emit VQSWorkComplete();
 }
 
@@ -117,10 +160,7 @@ VQSStatus VQS::uartGetAnswer() {
             break;
         // The sensor has no new sample yet. Polling has no limit, so a stop
         // request must be honoured here or the queued stop would never run.
-        if (stopRequested)
-            return VQS_FAILURE;
-        sleepMs(500);
-        if (stopRequested)
+        if (!pauseUnlessStopped(500))
             return VQS_FAILURE;
     }
     lastSensorCycle = sensorCycle;
@@ -139,17 +179,34 @@ VQSStatus VQS::uartGetAnswer() {
 }
 
 VQSStatus VQS::reconnect() {
+    const std::string home = location();
     for (int attempt = 0; attempt < kReconnectAttempts; ++attempt) {
         // A stop asked for while the link is down ends the recovery at once.
         if (stopRequested)
             return VQS_FAILURE;
         disconnect();
-        sleepMs(1000);
-        if (connect() == VQS_SUCCESS) {
+        if (!pauseUnlessStopped(1000))
+            return VQS_FAILURE;
+        if (reopenAt(home)) {
             emit VQSUpdateTimeLog(QStringLiteral("Cycle %1: Connection Re-established (%2 retries).")
                                       .arg(cycleCount)
                                       .arg(attempt));
             return VQS_SUCCESS;
+        }
+        // Not back at its old place: a replugged sensor often returns under
+        // another port name. Ports held by other runs cannot be opened, so
+        // only free candidates are asked.
+        const std::vector<std::string> others = candidatePorts ? candidatePorts() : std::vector<std::string>();
+        for (const std::string& other : others) {
+            if (other == home || stopRequested)
+                continue;
+            if (reopenAt(other)) {
+                emit VQSUpdateTimeLog(QStringLiteral("Cycle %1: Connection Re-established on %2 (%3 retries).")
+                                          .arg(cycleCount)
+                                          .arg(QString::fromStdString(portLabel(other)))
+                                          .arg(attempt));
+                return VQS_SUCCESS;
+            }
         }
     }
     emit VQSUpdateTimeLog(QStringLiteral("Cycle %1: Re-connection failed - giving up after %2 retries!")
@@ -158,9 +215,82 @@ VQSStatus VQS::reconnect() {
     return VQS_FAILURE;
 }
 
+bool VQS::reopenAt(const std::string& where) {
+    const std::string previousPath = portPath;
+    portPath = where;
+    // Who answers is asked once per attempt: a silent port would otherwise
+    // cost every retry's time-out, and the next attempt asks again anyway.
+    const uint8_t retries = retryCount;
+    retryCount = 0;
+    bool found = false;
+    if (connect() == VQS_SUCCESS) {
+        // The line may still hold replies to the requests that failed; they
+        // would be taken for the replies to the requests to come.
+        uint8_t stale = 0;
+        for (int n = 0; n < kStaleInputLimit && serialRead(&stale, 1) == 1; ++n) {
+        }
+        found = runSensorAnswers();
+    }
+    retryCount = retries;
+    if (found)
+        return true;
+    disconnect();
+    portPath = previousPath;
+    return false;
+}
+
+bool VQS::runSensorAnswers() {
+    // The name query fills the identity records; whatever answers, the run's
+    // identity stays as it was.
+    char runName[sizeof(sensorName)];
+    char runMcuId[sizeof(mcuId)];
+    char runSku[sizeof(sensorSku)];
+    const sensorInfo_t runInfo = sensorInfo;
+    std::memcpy(runName, sensorName, sizeof(runName));
+    std::memcpy(runMcuId, mcuId, sizeof(runMcuId));
+    std::memcpy(runSku, sensorSku, sizeof(runSku));
+    const bool answered = getSensorName() == VQS_SUCCESS;
+    const bool same = answered && std::strncmp(sensorName, runName, sizeof(runName)) == 0;
+    if (answered && !same)
+        qWarning() << runName << "- another sensor answers at" << portPath.c_str() << ":" << sensorName;
+    std::memcpy(sensorName, runName, sizeof(runName));
+    std::memcpy(mcuId, runMcuId, sizeof(runMcuId));
+    std::memcpy(sensorSku, runSku, sizeof(runSku));
+    sensorInfo = runInfo;
+    return same;
+}
+
+std::string VQS::location() const {
+    if (!portPath.empty())
+        return portPath;
+    char comPath[32];
+    std::snprintf(comPath, sizeof(comPath), "\\\\.\\COM%d", portNumber);
+    return comPath;
+}
+
+bool VQS::paceUsbCycle() {
+    const int64_t since = steadyMs() - lastUsbCycleMs;
+    if (lastUsbCycleMs >= 0 && since < kUsbCycleSpacingMs &&
+        !pauseUnlessStopped(static_cast<unsigned>(kUsbCycleSpacingMs - since)))
+        return false;
+    lastUsbCycleMs = steadyMs();
+    return true;
+}
+
+bool VQS::pauseUnlessStopped(unsigned ms) {
+    while (ms > 0) {
+        if (stopRequested)
+            return false;
+        const unsigned slice = std::min(ms, kPauseSliceMs);
+        sleepMs(slice);
+        ms -= slice;
+    }
+    return !stopRequested;
+}
+
 void VQS::postCycleDelay() {
     if (firmwareVersion[0] <= 3)
-        sleepMs(sensorInfo.sensorType == 5 ? 900 : 1900);
+        pauseUnlessStopped(sensorInfo.sensorType == 5 ? 900 : 1900);
     else
-        sleepMs(sensorCycle > 0 ? 1900 : 900);
+        pauseUnlessStopped(sensorCycle > 0 ? 1900 : 900);
 }

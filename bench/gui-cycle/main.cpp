@@ -138,6 +138,7 @@ int main(int argc, char** argv) {
         prefill(conc, enviro, filled, size, lastKey, now);
         filled = size;
         sensor->cycleCount = uint32_t(filled);
+        sensor->freshAnswer = true;  // each handed-off cycle brought a new answer
 
         // Rounds of page cycles and bare replots in turn, so a busy machine
         // slows both alike; the median round counts.

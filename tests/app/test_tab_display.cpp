@@ -16,6 +16,7 @@ void setAnswer(VQS* sensor, float conc, float t, float p, float rh) {
     sensor->answer.temperature = t;
     sensor->answer.pressure = p;
     sensor->answer.humidity = rh;
+    sensor->freshAnswer = true;  // as the worker reports a cycle that brought this answer
 }
 
 void wheelOver(QWidget* widget) {

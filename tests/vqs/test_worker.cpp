@@ -19,14 +19,20 @@ namespace {
 class Emitted {
 public:
     explicit Emitted(VQS* sensor) {
-        QObject::connect(sensor, &VQS::VQSStopped, sensor, [this] { add("stopped"); }, Qt::DirectConnection);
-        QObject::connect(sensor, &VQS::VQSWorkComplete, sensor, [this] { add("complete"); }, Qt::DirectConnection);
-        QObject::connect(
-            sensor, &VQS::VQSEventNotification, sensor, [this](QString, QString) { add("notification"); },
-            Qt::DirectConnection);
-        QObject::connect(
-            sensor, &VQS::VQSUpdateTimeLog, sensor, [this](QString event) { add("timelog:" + event); },
-            Qt::DirectConnection);
+        connections << QObject::connect(sensor, &VQS::VQSStopped, sensor, [this] { add("stopped"); }, Qt::DirectConnection)
+                    << QObject::connect(sensor, &VQS::VQSWorkComplete, sensor, [this] { add("complete"); },
+                                        Qt::DirectConnection)
+                    << QObject::connect(
+                           sensor, &VQS::VQSEventNotification, sensor, [this](QString, QString) { add("notification"); },
+                           Qt::DirectConnection)
+                    << QObject::connect(
+                           sensor, &VQS::VQSUpdateTimeLog, sensor, [this](QString event) { add("timelog:" + event); },
+                           Qt::DirectConnection);
+    }
+    // A test that fails early leaves a run for the bench to stop: nothing may reach us then.
+    ~Emitted() {
+        for (const QMetaObject::Connection& c : connections)
+            QObject::disconnect(c);
     }
     QStringList all() {
         QMutexLocker lock(&mutex);
@@ -41,22 +47,26 @@ private:
     }
     QMutex mutex;
     QStringList names;
+    QList<QMetaObject::Connection> connections;
 };
 
-// A UART sensor with a quick sample clock, and a sensor object pointed at it.
+// A sensor with a quick sample clock (UART unless told), and a sensor object
+// pointed at it.
 struct Bench {
     explicit Bench(std::array<uint8_t, 4> firmware = {{4, 1, 0, 0}}, uint32_t type = 3,
-                   const std::string& link = {}) {
+                   const std::string& link = {}, vqssim::Framing framing = vqssim::Framing::Uart,
+                   uint32_t samplePeriodMs = 100, bool answerAtOnce = false) {
         vqssim::Identity id;
         id.name = "VQS-WORK";
         id.firmware = firmware;
         id.sensorType = type;
         vqssim::Options options;
-        options.samplePeriodMs = 100;
-        sim = std::make_unique<vqssim::Simulator>(vqssim::Framing::Uart, id, options);
+        options.samplePeriodMs = samplePeriodMs;
+        options.answerAtOnce = answerAtOnce;
+        sim = std::make_unique<vqssim::Simulator>(framing, id, options);
         ok = link.empty() ? openThroughLink(*sim, links, QStringLiteral("sensor")) : sim->openPty(link);
         sim->start();
-        sensor.transport = 1;
+        sensor.transport = framing == vqssim::Framing::Uart ? 1 : 0;
         sensor.retryCount = 3;
         sensor.portPath = sim->path();
         // Identification fills the version that the worker's pauses depend on.
@@ -80,6 +90,10 @@ struct Bench {
         thread.start();
     }
     void queue(const char* slot) { QMetaObject::invokeMethod(&sensor, slot, Qt::QueuedConnection); }
+    // Queues the next cycle after each one, as the tab does.
+    void driveCycles() {
+        QObject::connect(&sensor, &VQS::VQSWorkComplete, &sensor, [this] { queue("doWork"); }, Qt::DirectConnection);
+    }
 
     QTemporaryDir links;
     std::unique_ptr<vqssim::Simulator> sim;
@@ -117,6 +131,7 @@ private slots:
         QCOMPARE(bench.sim->unit(), uint8_t(2));  // the unit rides in the set-state payload
         QCOMPARE(QString::fromLatin1(bench.sensor.statusText), QString("None"));
         QVERIFY(bench.sensor.answer.temperature >= 25.0f);
+        QVERIFY(bench.sensor.freshAnswer);
         QVERIFY(log.has(QtInfoMsg, "VQS-WORK - starting"));
 
         // A second start sends nothing.
@@ -280,6 +295,116 @@ private slots:
         QVERIFY(message.endsWith(" bytes received)."));
         QCOMPARE(bench.sensor.commFailed, 1);
         QVERIFY(!bench.sensor.isRunning());
+        QVERIFY(!bench.sensor.freshAnswer);  // the tab must not record this cycle
+    }
+
+    void aStopDuringRecoveryEndsTheRunWithoutAFailure() {
+        Bench bench;
+        QVERIFY(bench.ok);
+        bench.onWorkerThread();
+        Emitted emitted(&bench.sensor);
+        bench.queue("startVQS");
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 1, 5000);
+        bench.sim->addFault(vqssim::Fault::onCommand(vqssim::FaultKind::HangUp, vqssim::cmd::UartEngData));
+        bench.queue("doWork");
+        QTRY_VERIFY_WITH_TIMEOUT(!bench.sim->isOpen(), 5000);
+        bench.sensor.stopRequested = true;
+        bench.queue("stopVQS");
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("stopped"), 1, 5000);
+        QVERIFY(!bench.sensor.isRunning());
+        QVERIFY(!bench.sensor.portOpen);
+        QCOMPARE(emitted.count("notification"), 0);
+        QCOMPARE(emitted.count("complete"), 1);
+    }
+
+    void reconnectionFollowsTheRunSensorAndOnlyIt() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const std::string home = dir.filePath("ttyACM0").toStdString();
+        const std::string moved = dir.filePath("ttyACM1").toStdString();
+        Bench bench({{4, 1, 0, 0}}, 3, home);
+        QVERIFY(bench.ok);
+        bench.sensor.candidatePorts = [&] { return std::vector<std::string>{home, moved}; };
+        bench.onWorkerThread();
+        Emitted emitted(&bench.sensor);
+        bench.queue("startVQS");
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 1, 5000);
+        bench.sensor.cycleCount = 1;
+
+        // Unplugged: another sensor turns up at the old place, and the run's
+        // own comes back under another name.
+        bench.sim->addFault(vqssim::Fault::onCommand(vqssim::FaultKind::HangUp, vqssim::cmd::UartEngData));
+        bench.queue("doWork");
+        QTRY_VERIFY_WITH_TIMEOUT(!bench.sim->isOpen(), 5000);
+        vqssim::Identity otherId;
+        otherId.name = "VQS-OTHER";
+        vqssim::Simulator other(vqssim::Framing::Uart, otherId);
+        QVERIFY(other.openPty(home));
+        other.start();
+        QVERIFY(bench.sim->replug(moved));
+
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 2, 20000);
+        QVERIFY(bench.sensor.freshAnswer);
+        const QStringList events = emitted.all().filter("timelog:");
+        QCOMPARE(events.size(), 1);
+        QVERIFY2(events.first().startsWith("timelog:Cycle 1: Connection Re-established on ttyACM1 ("), qPrintable(events.first()));
+        QCOMPARE(QString::fromLatin1(bench.sensor.sensorName), QString("VQS-WORK"));
+        QCOMPARE(bench.sensor.portPath, moved);
+        QVERIFY(other.requestCount(vqssim::cmd::UartSensorInfo) >= 1);  // asked who it is, and left alone
+        QCOMPARE(other.requestCount(vqssim::cmd::UartEngData), size_t(0));
+        bench.sensor.stopRequested = true;
+        bench.queue("stopVQS");
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("stopped"), 1, 5000);
+        QCOMPARE(bench.sim->state(), uint8_t(3));
+    }
+
+    void usbCyclesAreSpacedAndEachAnswerIsANewSample() {
+        // A sensor that answers at once: the worker spaces the cycles itself,
+        // and a stop asked for meanwhile ends the wait without another request.
+        {
+            Bench bench({{4, 1, 0, 0}}, 3, {}, vqssim::Framing::Usb, 100, true);
+            QVERIFY(bench.ok);
+            bench.onWorkerThread();
+            bench.driveCycles();
+            Emitted emitted(&bench.sensor);
+            bench.queue("startVQS");
+            QTRY_VERIFY_WITH_TIMEOUT(emitted.count("complete") >= 4, 15000);
+            bench.sensor.stopRequested = true;
+            const size_t asked = bench.sim->requestCount(vqssim::cmd::UsbAnswer);
+            bench.queue("stopVQS");
+            QTRY_COMPARE_WITH_TIMEOUT(emitted.count("stopped"), 1, 5000);
+            QVERIFY(bench.sim->requestCount(vqssim::cmd::UsbAnswer) <= asked + 1);
+            const auto answers = requestsOf(*bench.sim, vqssim::cmd::UsbAnswer);
+            for (size_t i = 1; i < answers.size(); ++i) {
+                const auto gap =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(answers[i].received - answers[i - 1].received);
+                QVERIFY2(gap.count() >= 850, qPrintable(QString::number(gap.count())));
+            }
+        }
+        // A sensor that holds the request until its next sample: every cycle
+        // brings a new one (byte 0 of the verbose block is the sample number).
+        QList<int> samples;  // outlives the bench, whose teardown may end a cycle
+        QMutex mutex;
+        Bench bench({{4, 1, 0, 0}}, 3, {}, vqssim::Framing::Usb, 1200);
+        QVERIFY(bench.ok);
+        bench.onWorkerThread();
+        QObject::connect(
+            &bench.sensor, &VQS::VQSWorkComplete, &bench.sensor,
+            [&] {
+                QMutexLocker lock(&mutex);
+                samples << bench.sensor.answer.verboseBlock[0];
+            },
+            Qt::DirectConnection);
+        bench.driveCycles();
+        bench.queue("startVQS");
+        auto seen = [&] {
+            QMutexLocker lock(&mutex);
+            return samples;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(seen().size() >= 4, 15000);
+        const QList<int> got = seen();
+        for (int i = 1; i < got.size(); ++i)
+            QVERIFY2(got[i] != got[i - 1], qPrintable(QString("sample %1 answered twice").arg(got[i])));
     }
 };
 

@@ -132,7 +132,10 @@ Reply uAnalogOut(Ctx& c) {
 
 // ---- USB ----
 
-Reply sAnswer(Ctx& c) { return payload(c.d.answerRecord(c.d.sampleLocked())); }
+Reply sAnswer(Ctx& c) {
+    c.d.lastAnswered = c.d.sampleLocked();
+    return payload(c.d.answerRecord(c.d.lastAnswered));
+}
 
 Reply sEnviro(Ctx& c) { return payload(c.d.enviroRecord(c.d.sampleLocked())); }
 
@@ -241,8 +244,25 @@ const Handler kHandlers[] = {
 
 }  // namespace
 
+void Simulator::Impl::holdForNextSample() {
+    Clock::time_point until;
+    {
+        std::lock_guard<std::mutex> lock(m);
+        until = Clock::now() + std::chrono::milliseconds(opt.samplePeriodMs);
+    }
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(m);
+            if (opt.answerAtOnce || lastAnswered == 0 || sampleLocked() != lastAnswered) return;
+        }
+        if (Clock::now() >= until || !sleepFor(5)) return;
+    }
+}
+
 Reply Simulator::Impl::handle(const Request& r, const std::vector<FaultKind>& kinds,
                               const std::vector<int64_t>& values) {
+    // The sensor measures once per cycle and answers an answer request with a new sample.
+    if (framing == Framing::Usb && r.command == cmd::UsbAnswer && r.checkOk) holdForNextSample();
     std::lock_guard<std::mutex> lock(m);
     Ctx c{*this, r, kinds, values};
     const Handler* h = nullptr;

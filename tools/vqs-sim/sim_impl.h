@@ -64,6 +64,7 @@ struct Simulator::Impl {
     Clock::time_point sampleEpoch = Clock::now();
     bool held = false;
     uint8_t stateByte = 0;
+    uint32_t lastAnswered = 0;  // sample number of the last USB answer (0: none since start)
     uint32_t clears = 0;
     uint32_t rebootCount = 0;
     std::string params;
@@ -136,6 +137,7 @@ struct Simulator::Impl {
     // sim_commands.cpp
     Reply handle(const Request& r, const std::vector<FaultKind>& kinds,
                  const std::vector<int64_t>& values);  // locks m itself
+    void holdForNextSample();                           // USB answer pacing, unlocked
 
     // sim_uart.cpp / sim_usb.cpp
     void pumpUart();

@@ -212,6 +212,7 @@ void Simulator::Impl::resetDeviceLocked() {
     sampleBase = 1;
     sampleEpoch = Clock::now();
     stateByte = 0;
+    lastAnswered = 0;
 }
 
 void Simulator::Impl::logRequest(Request& r) {
@@ -302,6 +303,17 @@ void Simulator::close() {
 bool Simulator::isOpen() const {
     std::lock_guard<std::mutex> lock(d->m);
     return d->master >= 0;
+}
+
+bool Simulator::replug(const std::string& newLinkPath) {
+    {
+        std::lock_guard<std::mutex> lock(d->m);
+        // A device still open takes its link with it. After a hang-up the link is gone already,
+        // and whatever now sits at that path belongs to someone else.
+        if (d->master >= 0) d->closeFdsLocked();
+        d->linkPath = newLinkPath;
+    }
+    return replug();
 }
 
 bool Simulator::replug() {

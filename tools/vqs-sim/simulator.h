@@ -253,6 +253,9 @@ struct Options {
     std::vector<uint8_t> startupCodes;
     uint32_t startupReplies = 1;
     uint32_t bootloaderEraseMsPerPage = 2;
+    // A USB answer request (0x0001) is held until the next sample, at most one sample period, as
+    // the real sensor does; true answers at once with the current sample.
+    bool answerAtOnce = false;
     bool verbose = false;             // print each request and reply on stderr
 };
 
@@ -276,6 +279,9 @@ public:
     bool isOpen() const;            // false after a hang-up
     // After a hang-up (or at any time): a new pty, the link moved to it. Like re-plugging.
     bool replug();
+    // The same, but the link (or, without one, nothing) comes back at newLinkPath: a sensor that
+    // re-appears under another port name.
+    bool replug(const std::string& newLinkPath);
 
     void start();  // worker thread
     void stop();

@@ -1,0 +1,254 @@
+// bench_many_sensors: sixteen sensor pages in one main window, each running a
+// simulated sensor (half UART, half USB framing, one sample a second), as a
+// bench with many sensors runs. Prints, for the GUI thread, the event latency
+// (how late a 10 ms timer fires: median and 99th percentile) and its busy share
+// while all sixteen run; the memory each running page costs (RSS growth / 16);
+// and the longest GUI stall while one of the sixteen stops answering for good
+// (its run then goes through recovery and ends).
+//
+//   bench_many_sensors [steady seconds, default 150] [silent seconds, default 90]
+//
+// Run with QT_QPA_PLATFORM=offscreen. Run files go where the program keeps
+// them (TempData beside the executable) and are removed afterwards.
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include <unistd.h>
+
+#include "mainwindow.h"
+#include "portlister.h"
+#include "simulator.h"
+#include "startup.h"
+#include "tarnlitesystemtab.h"
+#include "vqs.h"
+
+namespace {
+
+constexpr int kSensors = 16;
+constexpr int kProbeMs = 10;
+
+double rssMiB() {
+    long pages = 0, resident = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return double(resident) * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
+double threadCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// Lateness of a 10 ms timer and the share of time the GUI thread is not
+// waiting for events (its CPU time), over one measured stretch.
+class GuiProbe : public QObject {
+public:
+    GuiProbe() {
+        timer.setTimerType(Qt::PreciseTimer);
+        timer.setInterval(kProbeMs);
+        QObject::connect(&timer, &QTimer::timeout, this, [this] {
+            const qint64 now = clock.nsecsElapsed();
+            if (last >= 0)
+                lateness.push_back(double(std::max<qint64>(0, now - last - kProbeMs * 1000000LL)) / 1e6);
+            last = now;
+        });
+        clock.start();
+        timer.start();
+    }
+    void restart() {
+        lateness.clear();
+        last = -1;
+        from = clock.nsecsElapsed();
+        cpuFrom = threadCpuSeconds();
+    }
+    double percentile(double p) const {
+        if (lateness.empty())
+            return 0;
+        std::vector<double> sorted = lateness;
+        std::sort(sorted.begin(), sorted.end());
+        return sorted[std::min(sorted.size() - 1, size_t(p * double(sorted.size())))];
+    }
+    double longest() const { return lateness.empty() ? 0 : *std::max_element(lateness.begin(), lateness.end()); }
+    // CPU time the GUI thread used over the wall time.
+    double busyShare() const {
+        const double wall = double(clock.nsecsElapsed() - from) / 1e9;
+        return wall > 0 ? (threadCpuSeconds() - cpuFrom) / wall : 0;
+    }
+
+private:
+    QTimer timer;
+    QElapsedTimer clock;
+    std::vector<double> lateness;
+    qint64 last = -1, from = 0;
+    double cpuFrom = 0;
+};
+
+// Runs the event loop as the program does (blocking while idle) for ms, or
+// until `done` holds.
+void runLoop(int ms, const std::function<bool()>& done = {}) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    QTimer poll;
+    if (done) {
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (done())
+                loop.quit();
+        });
+        poll.start(50);
+    }
+    loop.exec();
+}
+
+template <typename T>
+T* part(QWidget* tab, const char* name) {
+    T* widget = tab->findChild<T*>(QLatin1String(name));
+    if (!widget) {
+        std::fprintf(stderr, "no widget %s on the page\n", name);
+        std::exit(1);
+    }
+    return widget;
+}
+
+QString sensorName(int i) {
+    return QStringLiteral("BENCH%1-%2").arg(QCoreApplication::applicationPid() % 100000).arg(i, 2, 10, QChar('0'));
+}
+
+// Scan, choose the named sensor, Start; true once a cycle is recorded.
+bool startSensor(TarnLiteSystemTab* tab, const QString& name) {
+    part<QPushButton>(tab, "pushButton_scanPorts")->click();
+    auto* ports = part<QComboBox>(tab, "comboBox_ports");
+    const int index = ports->findText(name + " - ", Qt::MatchStartsWith);
+    if (index < 0)
+        return false;
+    ports->setCurrentIndex(index);
+    auto* start = part<QPushButton>(tab, "pushButton_start");
+    if (!start->isEnabled())
+        return false;
+    start->click();
+    runLoop(30000, [tab] { return tab->sensorObject()->cycleCount >= 1; });
+    return tab->sensorObject()->cycleCount >= 1;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    const int steadySeconds = argc > 1 ? std::max(5, std::atoi(argv[1])) : 150;
+    const int silentSeconds = argc > 2 ? std::max(5, std::atoi(argv[2])) : 90;
+    registerApplicationFonts();
+    prepareWorkingDirectories(QCoreApplication::applicationDirPath(), QTime::currentTime());
+
+    // The simulated sensors, listed to the pages as their own kind of port.
+    QTemporaryDir links;
+    std::vector<std::unique_ptr<vqssim::Simulator>> sims;
+    QList<PortCandidate> ports;
+    for (int i = 0; i < kSensors; ++i) {
+        const bool uart = i % 2 == 0;
+        vqssim::Identity id;
+        id.name = sensorName(i).toStdString();
+        id.sensorType = uart ? 3 : 5;
+        auto sim = std::make_unique<vqssim::Simulator>(uart ? vqssim::Framing::Uart : vqssim::Framing::Usb, id);
+        const QString portName = QString(uart ? "ttyUSB%1" : "ttyACM%1").arg(i);
+        if (!links.isValid() || !sim->openPty(links.filePath(portName).toStdString())) {
+            std::fprintf(stderr, "cannot open a pseudo-terminal\n");
+            return 1;
+        }
+        sim->start();
+        PortCandidate port;
+        port.name = portName;
+        port.path = QString::fromStdString(sim->path());
+        port.hasIds = true;
+        port.vendorId = uart ? 0x0403 : 0x0483;
+        port.productId = uart ? 0x6001 : 0x5740;
+        port.driver = uart ? QStringLiteral("ftdi_sio") : QStringLiteral("cdc_acm");
+        ports.append(port);
+        sims.push_back(std::move(sim));
+    }
+    PortLister::setSource([ports] { return ports; });
+
+    // Whatever box a run raises (the failed sensor's) is answered.
+    QTimer boxCloser;
+    QObject::connect(&boxCloser, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->done(QMessageBox::Ok);
+    });
+    boxCloser.start(200);
+
+    const double rssBefore = rssMiB();
+    auto window = std::make_unique<MainWindow>();
+    window->resize(1100, 720);
+    window->show();
+    auto* tabs = window->findChild<QTabWidget*>(QStringLiteral("tabWidget"));
+    std::vector<TarnLiteSystemTab*> pages;
+    for (int i = 0; i < kSensors; ++i) {
+        if (i > 0)
+            window->addSystem();
+        pages.push_back(qobject_cast<TarnLiteSystemTab*>(tabs->currentWidget()));
+        if (!startSensor(pages.back(), sensorName(i))) {
+            std::fprintf(stderr, "%s did not start\n", qPrintable(sensorName(i)));
+            return 1;
+        }
+    }
+
+    GuiProbe probe;
+    runLoop(5000);  // past the start-up of the last run
+    probe.restart();
+    runLoop(steadySeconds * 1000);
+    const double median = probe.percentile(0.5), p99 = probe.percentile(0.99), steadyLongest = probe.longest();
+    const double busy = probe.busyShare();
+    const double rssRunning = rssMiB();
+
+    // One sensor (a UART one, whose cycle also asks for the analog output)
+    // stops answering anything from now on.
+    vqssim::Fault silent;  // from the next request on, every one
+    silent.kind = vqssim::FaultKind::NoReply;
+    silent.times = 0;
+    sims[2]->addFault(silent);
+    probe.restart();
+    runLoop(silentSeconds * 1000);
+    const double silentLongest = probe.longest();
+    const double silentP99 = probe.percentile(0.99);
+    const bool silentEnded = !pages[2]->sensorObject()->isRunning();
+
+    std::printf("sensors: %d (%d UART, %d USB), one sample a second; steady %d s, one silent %d s\n", kSensors,
+                kSensors / 2, kSensors / 2, steadySeconds, silentSeconds);
+    std::printf("event latency (10 ms timer lateness) median: %.2f ms\n", median);
+    std::printf("event latency (10 ms timer lateness) p99: %.2f ms (goal < 50 ms)\n", p99);
+    std::printf("longest GUI stall, all running: %.1f ms\n", steadyLongest);
+    std::printf("GUI thread busy share: %.1f %%\n", busy * 100.0);
+    std::printf("memory per tab: %.2f MiB (RSS %.1f -> %.1f MiB, growth / %d)\n", (rssRunning - rssBefore) / kSensors,
+                rssBefore, rssRunning, kSensors);
+    std::printf("longest GUI stall, one sensor silent: %.1f ms (goal < 200 ms; p99 %.2f ms; its run %s)\n",
+                silentLongest, silentP99, silentEnded ? "ended" : "still recovering");
+
+    for (TarnLiteSystemTab* page : pages)
+        page->shutdown();
+    window.reset();
+    PortLister::setSource({});
+    // This bench's run directories only.
+    QDir temp(QCoreApplication::applicationDirPath() + "/TempData");
+    for (int i = 0; i < kSensors; ++i)
+        for (const QString& dir : temp.entryList({"* " + sensorName(i)}, QDir::Dirs | QDir::NoDotAndDotDot))
+            QDir(temp.filePath(dir)).removeRecursively();
+    return 0;
+}
