@@ -11,8 +11,8 @@ namespace {
 struct CommandSpec {
     const char* name;
     int minPositional;
-    int maxPositional;
-    const char* flags;  // allowed besides the common ones, space-separated
+    int maxPositional;  // -1: any number
+    const char* flags;  // allowed besides the common ones, space-separated; "name=" takes a value
 };
 
 // Options every command takes.
@@ -41,10 +41,16 @@ const CommandSpec* findCommand(const QString& name) {
     return nullptr;
 }
 
-bool flagAllowed(const CommandSpec& spec, const QString& flag) {
-    const QStringList allowed = QString::fromLatin1(kCommonFlags).split(' ') +
-                                QString::fromLatin1(spec.flags).split(' ', Qt::SkipEmptyParts);
-    return allowed.contains(flag);
+// Whether any command declares the option with a value ("name=").
+bool takesValue(const QString& flag) {
+    for (const CommandSpec& spec : kCommands)
+        if (QString::fromLatin1(spec.flags).split(' ').contains(flag + '='))
+            return true;
+    return false;
+}
+
+QStringList allowedOptions(const CommandSpec& spec) {
+    return QString::fromLatin1(kCommonFlags).split(' ') + QString::fromLatin1(spec.flags).split(' ', Qt::SkipEmptyParts);
 }
 
 // "--json" -> "json"; "-q" -> "quiet"; empty for an unknown short option.
@@ -66,40 +72,54 @@ void writeOut(FILE* stream, const QString& text) {
 }  // namespace
 
 bool parseArgs(const QStringList& argv, Args* args, QString* error) {
+    // Options may stand anywhere; an option that takes a value takes the next argument
+    // unless given as --name=value.
     QStringList words;
-    QStringList options;
+    QStringList given;  // options as written, for messages
     bool optionsEnded = false;
-    for (const QString& arg : argv) {
-        if (!optionsEnded && arg == QLatin1String("--"))
-            optionsEnded = true;
-        else if (!optionsEnded && arg.startsWith('-') && arg.size() > 1)
-            options.append(arg);
-        else
+    for (int i = 0; i < argv.size(); ++i) {
+        const QString& arg = argv.at(i);
+        if (optionsEnded || !arg.startsWith('-') || arg.size() < 2) {
             words.append(arg);
-    }
-
-    for (const QString& option : qAsConst(options)) {
-        const QString flag = flagName(option);
+            continue;
+        }
+        if (arg == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        const int equals = arg.indexOf('=');
+        const QString flag = flagName(equals > 0 ? arg.left(equals) : arg);
         if (flag.isEmpty()) {
-            *error = QStringLiteral("unknown option %1").arg(option);
+            *error = QStringLiteral("unknown option %1").arg(arg);
             return false;
         }
-        args->flags.insert(flag);
+        given.append(flag);
+        if (takesValue(flag)) {
+            if (equals < 0 && i + 1 >= argv.size()) {
+                *error = QStringLiteral("%1 needs a value").arg(arg);
+                return false;
+            }
+            args->values.insert(flag, equals > 0 ? arg.mid(equals + 1) : argv.at(++i));
+        } else if (equals > 0) {
+            *error = QStringLiteral("%1 takes no value").arg(arg.left(equals));
+            return false;
+        } else {
+            args->flags.insert(flag);
+        }
     }
+
     if (words.isEmpty()) {
-        if (args->has("help")) {
+        if (args->has("help") && given.size() == 1) {
             args->command = QStringLiteral("help");
             return true;
         }
-        if (args->flags.contains(QStringLiteral("version"))) {
+        if (args->has("version") && given.size() == 1) {
             args->command = QStringLiteral("version");
-            args->flags.remove(QStringLiteral("version"));
             return true;
         }
         *error = QStringLiteral("no command given");
         return false;
     }
-
     args->command = words.takeFirst();
     if (args->command == QLatin1String("params")) {
         if (words.isEmpty() || (words.first() != QLatin1String("get") && words.first() != QLatin1String("set"))) {
@@ -114,20 +134,21 @@ bool parseArgs(const QStringList& argv, Args* args, QString* error) {
         args->command.clear();
         return false;
     }
-    args->positional = words;
-    for (const QString& flag : qAsConst(args->flags)) {
-        if (!flagAllowed(*spec, flag)) {
+    const QStringList allowed = allowedOptions(*spec);
+    for (const QString& flag : qAsConst(given)) {
+        if (!allowed.contains(flag) && !allowed.contains(flag + '=')) {
             *error = QStringLiteral("%1 does not take --%2").arg(args->command, flag);
             return false;
         }
     }
+    args->positional = words;
     if (args->has("help"))
         return true;  // help needs no operands
     if (words.size() < spec->minPositional) {
         *error = QStringLiteral("%1: missing operand").arg(args->command);
         return false;
     }
-    if (words.size() > spec->maxPositional) {
+    if (spec->maxPositional >= 0 && words.size() > spec->maxPositional) {
         *error = QStringLiteral("%1: unexpected operand '%2'").arg(args->command, words.at(spec->maxPositional));
         return false;
     }

@@ -2,6 +2,7 @@
 // results and errors are printed (plain text for people, --json for scripts).
 #pragma once
 
+#include <QHash>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QSet>
@@ -20,8 +21,10 @@ struct Args {
     QString command;         // "list", "identify", "params get", "params set", "firmware"
     QStringList positional;  // PORT, FILE, IMAGE
     QSet<QString> flags;     // long option names without dashes: "json", "uart", "dry-run", ...
+    QHash<QString, QString> values;  // options that take a value ("--name VALUE" or "--name=VALUE")
 
     bool has(const char* flag) const { return flags.contains(QLatin1String(flag)); }
+    QString value(const char* option) const { return values.value(QLatin1String(option)); }
 };
 
 // Parses argv after the program name. On a usage error returns false with the

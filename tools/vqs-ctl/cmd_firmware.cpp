@@ -56,10 +56,14 @@ private:
     int last_ = -1;
 };
 
-// The version the sensor reports: the numbers over UART, the version text over USB.
+// The version the sensor reports: the numbers over UART, the version text's first line over USB.
 QString versionOf(const VQS& sensor) {
     const QString numbers = QString::fromLatin1(sensor.firmwareVersionText);
-    return numbers.isEmpty() ? QString::fromLatin1(sensor.versionText).section('\n', 0, 0).trimmed() : numbers;
+    if (!numbers.isEmpty())
+        return numbers;
+    // "Firmware: 4.1.0.0" on the text's first line
+    const QString first = QString::fromLatin1(sensor.versionText).section('\n', 0, 0).trimmed();
+    return first.startsWith(QLatin1String("Firmware:")) ? first.mid(9).trimmed() : first;
 }
 
 bool readVersion(VQS& sensor) {
@@ -120,7 +124,7 @@ int runFirmware(const Args& args, const Output& out) {
     }
     if (!answered)
         return out.fail(ExitSensorFailed, target.label, QStringLiteral("no-answer"),
-                        QStringLiteral("firmware written, but the sensor does not answer since"));
+                        QStringLiteral("firmware written, but the sensor does not answer afterwards"));
     const QString after = versionOf(sensor);
     out.line(QStringLiteral("firmware written: %1 -> %2").arg(before, after));
     if (out.json())

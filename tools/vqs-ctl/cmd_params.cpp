@@ -89,6 +89,12 @@ int runParamsSet(const Args& args, const Output& out) {
     if (args.has("keep-identity"))
         keepIdentity(current, &wanted);
 
+    if (paramsText(wanted, false).size() > static_cast<int>(kParamJsonMax)) {
+        sensor.disconnect();
+        return out.fail(ExitUsage, file, QStringLiteral("file"),
+                        QStringLiteral("the document is longer than the sensor can take"));
+    }
+
     const QList<ParamChange> changes = diffParams(current, wanted);
     for (const ParamChange& change : changes)
         out.line(changeLine(change));
@@ -106,11 +112,6 @@ int runParamsSet(const Args& args, const Output& out) {
     }
 
     sensor.params = wanted;
-    if (paramsText(wanted, false).size() > static_cast<int>(kParamJsonMax)) {
-        sensor.disconnect();
-        return out.fail(ExitUsage, file, QStringLiteral("file"),
-                        QStringLiteral("the document is longer than the sensor can take"));
-    }
     if (sensor.setParams() != VQS_SUCCESS) {
         sensor.disconnect();
         return out.fail(ExitSensorFailed, target.label, QStringLiteral("refused"),
