@@ -2,6 +2,8 @@
 // parameter round trip, and the error paths with their exit codes.
 #include <QtTest>
 
+#include <unistd.h>
+
 #include "pty_pair.h"
 #include "sim_link.h"
 #include "simulator.h"
@@ -196,6 +198,18 @@ private slots:
         // A pseudo-terminal where nothing answers.
         PtyPair silent;
         QVERIFY(silent.isValid());
+        // Opened by a user who may not (a pty belongs to its owner), when the test may switch users.
+        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        if (::geteuid() == 0 && !setpriv.isEmpty()) {
+            QProcess p;
+            p.start(setpriv, {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                              QStringLiteral("--clear-groups"), QStringLiteral(VQS_CTL_PATH), QStringLiteral("params"),
+                              QStringLiteral("get"), QStringLiteral("--uart"), QString::fromStdString(silent.slavePath())});
+            QVERIFY(p.waitForFinished(60000));
+            const QString err = QString::fromUtf8(p.readAllStandardError());
+            QCOMPARE(p.exitCode(), 3);
+            QVERIFY2(err.contains(QStringLiteral("permission denied; add yourself to the dialout group")), qPrintable(err));
+        }
         r = ctl({QStringLiteral("params"), QStringLiteral("get"), QStringLiteral("--usb"),
                  QString::fromStdString(silent.slavePath())});
         QCOMPARE(r.code, 1);
