@@ -4,6 +4,8 @@
 #include <QTabWidget>
 
 #include "portlister.h"
+#include "runregistry.h"
+#include "sensoridentity.h"
 #include "tarnlitesystemtab.h"
 #include "testnotedialog.h"
 #include "ui_tarnlitesystemtab.h"
@@ -13,27 +15,6 @@ namespace {
 
 const char* const kStyleGreen = "QLabel{color:#26A65B;font-family:Quicksand;}";
 const char* const kStyleRed = "QLabel{color:#Ff0000;font-family:Quicksand;}";
-
-// Sensor status codes that still count as a passed power-on self test.
-const uint8_t kSelfTestPassCodes[] = {0x00, 0x26, 0x27, 0x28, 0x30, 0x31, 0x33, 0x34, 0x35, 0x36};
-
-struct SensorTypeName {
-    uint32_t type;
-    const char* text;
-};
-const SensorTypeName kSensorTypeNames[] = {
-    {3, "VQS Flam. Gas"},
-    {4, "VQS A2L Refrigerant"},
-    {5, "VQS Methane Gas"},
-    {6, "VQS A1 Gas"},
-};
-
-QString sensorTypeName(uint32_t type) {
-    for (const SensorTypeName& entry : kSensorTypeNames)
-        if (entry.type == type)
-            return QLatin1String(entry.text);
-    return QStringLiteral("Unknown Sensor");
-}
 
 // "S123 - COM5" -> "COM5"
 QString portNameOfEntry(const QString& entry) {
@@ -46,21 +27,17 @@ QString portNameOfEntry(const QString& entry) {
 bool TarnLiteSystemTab::swCompatible() {
     const uint8_t* v = sensor->firmwareVersion;
     qInfo() << "firmware version" << v[0] << v[1] << v[2] << v[3];
-    return v[0] >= 3;
+    return firmwareCompatible(v);
 }
 
 bool TarnLiteSystemTab::swCompatibleIEC() {
     const uint8_t* v = sensor->firmwareVersion;
     qInfo() << "firmware version" << v[0] << v[1] << v[2] << v[3];
-    return v[0] > 3 || (v[0] == 3 && (v[1] > 0 || v[2] > 4));
+    return firmwareCompatibleIEC(v);
 }
 
 bool TarnLiteSystemTab::selfTestPassed() const {
-    const uint8_t code = sensor->lastReplyHeader.status;
-    for (uint8_t pass : kSelfTestPassCodes)
-        if (code == pass)
-            return true;
-    return false;
+    return ::selfTestPassed(sensor->lastReplyHeader.status);
 }
 
 void TarnLiteSystemTab::usePort(const PortEntry& port) {
@@ -103,6 +80,9 @@ void TarnLiteSystemTab::on_pushButton_scanPorts_clicked() {
         const int transport = PortLister::classify(port);
         if (transport < 0)
             continue;
+        // Another page's run owns this port: a probe would cut into its cycles.
+        if (RunRegistry::portHeldByOther(port.name, this))
+            continue;
         PortEntry entry;
         entry.portName = port.name;
         entry.path = port.path;
@@ -114,6 +94,9 @@ void TarnLiteSystemTab::on_pushButton_scanPorts_clicked() {
             continue;
         }
         probingPort = port.name;
+        // Each probe starts clean: no field of the port probed before may
+        // stand in for one this sensor does not send.
+        sensor->resetIdentity();
         if (sensor->getVersion() == VQS_SUCCESS && sensor->getSensorName() == VQS_SUCCESS) {
             entry.text = QStringLiteral("%1 - %2").arg(QString::fromLatin1(sensor->sensorName), port.name);
             portEntries.append(entry);
@@ -134,11 +117,23 @@ void TarnLiteSystemTab::on_pushButton_scanPorts_clicked() {
                    "QLabel{min-width: 250px;}");
         return;
     }
-    selectPortFromEntry(ui->comboBox_ports->currentText());
+    // The probes that followed the shown entry's identification left the
+    // last probed sensor in the sensor object: read the shown one again, so a
+    // Start right after the scan runs the sensor the page shows.
+    const QString shown = ui->comboBox_ports->currentText();
+    if (selectPortFromEntry(shown) && sensor->connect() == VQS_SUCCESS) {
+        sensor->identify();
+        sensor->disconnect();
+        identifiedEntry = shown;
+    }
 }
 
 void TarnLiteSystemTab::resetIdentification() {
     comPort.clear();
+    identifiedEntry.clear();
+    sensor->resetIdentity();
+    ui->label_fwVersion->clear();
+    ui->label_calDate->clear();
     ui->label_SensorName->clear();
     ui->label_SensorType->clear();
     ui->label_sku->clear();
@@ -162,13 +157,21 @@ void TarnLiteSystemTab::on_comboBox_ports_currentIndexChanged(int) {
         resetIdentification();
         return;
     }
+    if (RunRegistry::portHeldByOther(portNameOfEntry(entry), this)) {
+        qInfo().noquote() << "sensor on" << portNameOfEntry(entry) << "is running on another page";
+        resetIdentification();
+        return;
+    }
     if (sensor->connect() != VQS_SUCCESS) {
         qDebug() << "problem connecting to sensor";
         return;
     }
-    sensor->getVersion();
-    sensor->getSensorName();
+    // A sensor that stops answering half way is shown with what it said;
+    // nothing of an earlier sensor fills the gaps.
+    if (sensor->identify() != VQS_SUCCESS)
+        qInfo().noquote() << "identification of" << entry << "incomplete";
     sensor->disconnect();
+    identifiedEntry = entry;
 
     const QString name = QString::fromLatin1(sensor->sensorName);
     ui->label_SensorName->setText(name);
@@ -210,7 +213,7 @@ void TarnLiteSystemTab::on_comboBox_ports_currentIndexChanged(int) {
 
 void TarnLiteSystemTab::offerUnits() {
     const uint32_t type = sensor->sensorInfo.sensorType;
-    if (type == 5 || type == 6) {
+    if (reportsInPpm(*sensor)) {
         ui->radioButton_lel->setEnabled(false);
         ui->radioButton_lel2->setEnabled(false);
         ui->radioButton_unit2->setText(QStringLiteral("PPM"));

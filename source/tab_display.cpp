@@ -10,6 +10,8 @@
 #include <cmath>
 
 #include "lumocustomplot.h"
+#include "runregistry.h"
+#include "sensoridentity.h"
 #include "tarnlitesystemtab.h"
 #include "ui_tarnlitesystemtab.h"
 #include "vqs.h"
@@ -88,10 +90,6 @@ public:
     }
 };
 
-bool isPpmSensor(uint32_t type) {
-    return type == 5 || type == 6;
-}
-
 }  // namespace
 
 void TarnLiteSystemTab::setupPlots() {
@@ -146,7 +144,7 @@ QString TarnLiteSystemTab::elapsedText(qint64 ms) {
 
 void TarnLiteSystemTab::showTimeAndCycles() {
     setValueText(ui->label_time, elapsedText(elapsedTimer->isValid() ? elapsedTimer->elapsed() : 0));
-    setValueText(ui->label_cycles, QString::number(sensor->sensorCycle));
+    setValueText(ui->label_cycles, QString::number(recordedCycle()));
 }
 
 void TarnLiteSystemTab::setValueText(QLabel* label, const QString& text) {
@@ -202,7 +200,7 @@ void TarnLiteSystemTab::updateDisplay() {
     sensor->gasNameFromId(a.gasId);
     setValueText(ui->label_flamID, QString::fromLatin1(sensor->gasName));
     const double conc = a.concentration;
-    setValueText(ui->label_flamConc, isPpmSensor(sensor->sensorInfo.sensorType) ? QString::number(static_cast<int>(conc))
+    setValueText(ui->label_flamConc, reportsInPpm(*sensor) ? QString::number(static_cast<int>(conc))
                                                                              : QString::number(conc, 'f', 1));
 
     const double key = elapsedSeconds();
@@ -272,7 +270,7 @@ void TarnLiteSystemTab::applyRunUnit() {
         uint8_t code;
     };
     UnitChoice choice{"%VOL", 1};
-    if (isPpmSensor(sensor->sensorInfo.sensorType))
+    if (reportsInPpm(*sensor))
         choice = {"PPM", 3};
     else if (sensor->useVolUnit)
         choice = {"%VOL", 1};
@@ -300,7 +298,7 @@ void TarnLiteSystemTab::showRunStarted() {
 
 void TarnLiteSystemTab::setUnitButtonsAfterRun() {
     const uint32_t type = sensor->sensorInfo.sensorType;
-    if (isPpmSensor(type)) {
+    if (reportsInPpm(*sensor)) {
         ui->radioButton_lel->setEnabled(false);
         ui->radioButton_lel2->setEnabled(false);
         ui->radioButton_unit2->setEnabled(false);
@@ -336,6 +334,8 @@ void TarnLiteSystemTab::onVQSStopped() {
     ui->radioButton_unit2->setEnabled(false);
     setUnitButtonsAfterRun();
     setStatusLine(kStyleBlack, QStringLiteral("Idle"));
+    RunRegistry::releasePort(runPort, this);
+    runPort.clear();
     if (runInProgress) {
         runInProgress = false;
         ui->pushButton_scanPorts->setEnabled(true);

@@ -3,11 +3,14 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QMessageBox>
 
 #include <cstdarg>
 
 #include "runfiles.h"
+#include "runregistry.h"
+#include "sensoridentity.h"
 #include "tarnlitesystemtab.h"
 #include "ui_tarnlitesystemtab.h"
 #include "vqs.h"
@@ -16,18 +19,36 @@ namespace {
 
 const char* const kBoxStyle = "QLabel{min-width: 250px;}";
 
-bool isPpmSensor(uint32_t sensorType) {
-    return sensorType == 5 || sensorType == 6;
-}
-
 }  // namespace
 
 int TarnLiteSystemTab::startRun() {
-    clearData();
+    // The sensor still runs (its stop has not finished): carry on in the same files.
+    if (runInProgress || sensor->isRunning()) {
+        clearData();  // refused with its message while the sensor runs
+        return sensor->cycleCount != 0 ? reopenRunFiles() : 1;
+    }
 
-    // The clear was refused because the sensor still runs: carry on in the same files.
-    if (sensor->cycleCount != 0)
-        return reopenRunFiles();
+    // A run that was neither saved nor cleared is only discarded when the user says so.
+    if (hasUnsavedRun() &&
+        messageBox("Unsaved Data", "The last run has not been saved. Discard it and start a new run?",
+                   "QLabel{min-width: 300px;}", true) != QMessageBox::Ok)
+        return 1;
+
+    // The run is named after, and sent to, the sensor the page shows.
+    const QString entry = ui->comboBox_ports->currentText();
+    if (!selectPortFromEntry(entry))
+        return 1;
+    if (identifiedEntry != entry) {
+        if (sensor->connect() != VQS_SUCCESS || sensor->identify() != VQS_SUCCESS) {
+            sensor->disconnect();
+            messageBox("Sensor Not Found", QString("%1 does not answer.").arg(entry), kBoxStyle);
+            return 1;
+        }
+        sensor->disconnect();
+        identifiedEntry = entry;
+    }
+
+    clearData();
 
     const QString applicationDir = QCoreApplication::applicationDirPath();
     const QString runDir = QString("%1/TempData/%2 %3")
@@ -35,6 +56,12 @@ int TarnLiteSystemTab::startRun() {
                                     safeNamePart(QString::fromLatin1(sensor->sensorName)));
     const QString runEncDir = QString("%1/enc").arg(runDir);
 
+    // Another page's run writes there: never write into or clear it.
+    if (RunRegistry::directoryHeldByOther(runDir, this)) {
+        messageBox("Directory In Use", QString("Another tab records into %1.").arg(QDir::toNativeSeparators(runDir)),
+                   "QLabel{min-width: 500px;}");
+        return 1;
+    }
     if (QDir(runDir).exists()) {
         if (messageBox("Directory Already Exists", "Do you want to overwrite existing data?", kBoxStyle, true) !=
             QMessageBox::Ok)
@@ -42,9 +69,28 @@ int TarnLiteSystemTab::startRun() {
         removeDirectoryFiles(runEncDir);
         removeDirectoryFiles(runDir);
     }
+    RunRegistry::releaseDirectory(tempDataDir, this);
+    RunRegistry::claimDirectory(runDir, this);
     tempDataDir = runDir;
     encDataDir = runEncDir;
+    runPort = portNameOfCurrentEntry();
+    RunRegistry::claimPort(runPort, this);
     return openRunFiles();
+}
+
+bool TarnLiteSystemTab::hasUnsavedRun() const {
+    // Save and clear both remove the run's files; a run left behind keeps its table.
+    return !csvDataPath.isEmpty() && QFile::exists(csvDataPath);
+}
+
+QString TarnLiteSystemTab::portNameOfCurrentEntry() const {
+    const QStringList pieces = ui->comboBox_ports->currentText().split(QStringLiteral(" - "));
+    return pieces.size() > 1 ? pieces.at(1) : QString();
+}
+
+int32_t TarnLiteSystemTab::recordedCycle() const {
+    // A USB sensor reports no sample number: its rows count the run's own cycles.
+    return sensor->transport == 0 ? static_cast<int32_t>(sensor->cycleCount) : sensor->sensorCycle;
 }
 
 int TarnLiteSystemTab::openRunFiles() {
@@ -90,7 +136,7 @@ int TarnLiteSystemTab::openRunFiles() {
         return 1;
     }
     textPrintf(csvDataFile, "Time [s], Cycle , T [C], P [kPa], RH [%%], ");
-    if (isPpmSensor(sensor->sensorInfo.sensorType))
+    if (reportsInPpm(*sensor))
         textPrintf(csvDataFile, "Gas ID , Conc [PPM]");
     else
         textPrintf(csvDataFile, "Gas ID , Conc [%%LEL]");
@@ -125,8 +171,9 @@ void TarnLiteSystemTab::writeDataRow() {
     const double time = double(elapsedTimer->isValid() ? elapsedTimer->elapsed() : 0) / 1000.0;
     const answer_t& a = sensor->answer;
 
-    writeEncrypted(encDataFile, "%f, %d, ", time, sensor->sensorCycle);
-    textPrintf(csvDataFile, "%f, %d, ", time, sensor->sensorCycle);
+    const int32_t cycle = recordedCycle();
+    writeEncrypted(encDataFile, "%f, %d, ", time, cycle);
+    textPrintf(csvDataFile, "%f, %d, ", time, cycle);
     writeEncrypted(encDataFile, "%f, %f, %f, %f, ", double(a.temperature), double(a.pressure),
                    double(a.humidity), double(a.absHumidity));
     textPrintf(csvDataFile, "%f, %f, %f, ", double(a.temperature), double(a.pressure), double(a.humidity));

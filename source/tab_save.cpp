@@ -9,6 +9,7 @@
 #include <QStandardPaths>
 
 #include "runfiles.h"
+#include "runregistry.h"
 #include "tarnlitesystemtab.h"
 #include "testnotedialog.h"
 #include "ui_tarnlitesystemtab.h"
@@ -173,8 +174,11 @@ void TarnLiteSystemTab::clearData() {
 
     // A file still open (an abandoned start) could not be deleted on Windows.
     closeRunFiles();
-    removeDirectoryFiles(encDataDir);
-    removeDirectoryFiles(tempDataDir);
+    if (!RunRegistry::directoryHeldByOther(tempDataDir, this)) {
+        removeDirectoryFiles(encDataDir);
+        removeDirectoryFiles(tempDataDir);
+    }
+    RunRegistry::releaseDirectory(tempDataDir, this);
 
     ui->pushButton_saveData->setEnabled(false);
     ui->pushButton_start->setEnabled(true);

@@ -128,6 +128,12 @@ private:
     // Unit choice, buttons, clock, start(), the "Started" log line and the plots
     // are done by the toggle slot afterwards.
     int startRun();
+    // A run whose files were neither saved nor cleared.
+    bool hasUnsavedRun() const;
+    QString portNameOfCurrentEntry() const;
+    // The Cycle column and label: the sensor's sample number, or over USB
+    // (which reports none) the run's own count.
+    int32_t recordedCycle() const;
     // Appends the cycle's rows to the run files; ends with showTimeAndCycles().
     void writeDataRow();
     void writeTimeLog(QString event);
@@ -239,5 +245,9 @@ private:
     // The port the scan is probing; identification during a scan only runs
     // for the entry of that port (the one just added).
     QString probingPort;
+    // The entry whose sensor the sensor object was last identified from.
+    QString identifiedEntry;
+    // The port and run directory this page's run holds (see runregistry.h).
+    QString runPort;
     bool shutDown = false;
 };

@@ -111,6 +111,9 @@ public:
     kernelParams_t params{};
     char paramsJson[4096];
     float analogOut = 0.0f;
+    // Unit code of the sensor's own configuration ("concUnit" of its parameter
+    // document, read at USB identification); -1 when the sensor did not say.
+    int configuredConcUnit = -1;
     bool useVolUnit = true;
     uint8_t concUnit = 0;
     answer_t answer{};
@@ -126,6 +129,16 @@ public:
     std::atomic<bool> stopRequested{false};
 
     void gasNameFromId(uint32_t id);
+
+    // ---- identification (vqs_identity.cpp) ----
+    // Forgets everything learnt from a sensor: name, versions, type, SKU,
+    // records, readings and sample numbers. Link settings and statistics stay.
+    void resetIdentity();
+    // On an open port: resetIdentity(), then the version and name requests;
+    // over USB also the parameter document, for the SKU and configured unit
+    // (a sensor that does not answer it is identified without them). Fails
+    // when the version or name request fails.
+    VQSStatus identify();
 
     // ---- command set ----
     VQSStatus usbGetAnswer();

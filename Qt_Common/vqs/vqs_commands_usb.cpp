@@ -44,6 +44,15 @@ VQSStatus VQS::usbGetVersion() {
         return VQS_FAILURE;
     }
     copyText(versionText, sizeof(versionText), reply.get(), length);
+    // The text is all a USB sensor says of its versions: the numbers decide
+    // what the program offers it, as the UART version record's do.
+    VersionFields fields;
+    decodeUsbVersionText(versionText, sizeof(versionText), &fields);
+    std::memcpy(firmwareVersion, fields.firmwareVersion, sizeof(firmwareVersion));
+    std::memcpy(hardwareVersion, fields.hardwareVersion, sizeof(hardwareVersion));
+    std::memcpy(firmwareVersionText, fields.firmwareVersionText, sizeof(firmwareVersionText));
+    std::memcpy(hardwareVersionText, fields.hardwareVersionText, sizeof(hardwareVersionText));
+    firmwareNumber = fields.firmwareNumber;
     qInfo() << sensorName << "- got version";
     return VQS_SUCCESS;
 }

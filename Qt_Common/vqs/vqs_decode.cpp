@@ -72,6 +72,66 @@ void decodeVersionRecord(const uint8_t* payload, size_t bufferLength, size_t pay
     copyText(out->versionText, sizeof(out->versionText), text, sizeof(text));
 }
 
+namespace {
+
+// Reads up to `count` dotted decimal numbers of 0..255 after `key` within text[0, length).
+// Returns how many were read (0 when the key is missing or no number follows it).
+size_t dottedNumbersAfter(const char* text, size_t length, const char* key, uint8_t* numbers, size_t count) {
+    const size_t keyLength = std::strlen(key);
+    size_t at = 0;
+    for (; at + keyLength <= length; ++at)
+        if (std::memcmp(text + at, key, keyLength) == 0)
+            break;
+    if (at + keyLength > length)
+        return 0;
+    at += keyLength;
+    while (at < length && text[at] == ' ')
+        ++at;
+    size_t read = 0;
+    while (read < count) {
+        unsigned value = 0;
+        size_t digits = 0;
+        while (at < length && text[at] >= '0' && text[at] <= '9' && digits < 4) {
+            value = value * 10 + unsigned(text[at] - '0');
+            ++at;
+            ++digits;
+        }
+        if (digits == 0 || value > 255)
+            return 0;  // not a version: leave it unread rather than half read
+        numbers[read++] = static_cast<uint8_t>(value);
+        if (at >= length || text[at] != '.')
+            break;
+        ++at;
+    }
+    return read;
+}
+
+}  // namespace
+
+bool decodeUsbVersionText(const char* text, size_t length, VersionFields* out) {
+    length = strnlen(text, length);
+    std::memset(out->firmwareVersion, 0, sizeof(out->firmwareVersion));
+    std::memset(out->hardwareVersion, 0, sizeof(out->hardwareVersion));
+    out->firmwareNumber = 0;
+    out->firmwareVersionText[0] = '\0';
+    out->hardwareVersionText[0] = '\0';
+
+    uint8_t fw[4] = {};
+    const bool firmwareRead = dottedNumbersAfter(text, length, "Firmware:", fw, 4) == 4;
+    if (firmwareRead) {
+        std::memcpy(out->firmwareVersion, fw, 4);
+        out->firmwareNumber = static_cast<uint16_t>(fw[0] * 1000u + fw[1] * 100u + fw[2] * 10u + fw[3]);
+        std::snprintf(out->firmwareVersionText, sizeof(out->firmwareVersionText), "%u.%u.%u.%u", fw[0], fw[1],
+                      fw[2], fw[3]);
+    }
+    uint8_t hw[4] = {};
+    if (dottedNumbersAfter(text, length, "Hardware:", hw, 4) >= 2) {
+        std::memcpy(out->hardwareVersion, hw, 4);
+        std::snprintf(out->hardwareVersionText, sizeof(out->hardwareVersionText), "%u.%u", hw[0], hw[1]);
+    }
+    return firmwareRead;
+}
+
 void decodeSensorInfo(const uint8_t* reply, size_t length, SensorInfoLayout layout, sensorInfo_t* info,
                       char (&sensorName)[160], char (&mcuId)[32], char (&sku)[32]) {
     uint8_t raw[kSensorInfoLongSize];

@@ -24,6 +24,12 @@ struct VersionFields {
     char versionText[128];
 };
 
+// The USB version reply is text only ("Firmware: 4.1.0.0\r\nComment: ...\r\nHardware: 1.2\r\nDOB: ...").
+// Fills the numeric fields and their texts from its "Firmware:" and "Hardware:" lines; a line that does
+// not hold dotted numbers of 0..255 leaves its fields zero (and its text empty). versionText and v3Answer
+// are not touched. Returns true when the firmware version was read.
+bool decodeUsbVersionText(const char* text, size_t length, VersionFields* out);
+
 // payloadLength is the length the reply header announced; bytes beyond
 // min(payloadLength, bufferLength) read as zero.
 void decodeVersionRecord(const uint8_t* payload, size_t bufferLength, size_t payloadLength, VersionFields* out);

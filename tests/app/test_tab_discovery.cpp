@@ -249,8 +249,7 @@ private slots:
         QCOMPARE(tab->sensorObject()->transport, 1);
         boxes.seen.clear();
 
-        // The USB sensor has no numeric firmware version: Start stays blocked,
-        // but it is still identified over its own framing.
+        // The USB sensor is identified over its own framing.
         combo->setCurrentIndex(combo->findText("VQS-USB - ttyACM0"));
         QCOMPARE(tab->sensorObject()->transport, 0);
         QCOMPARE(labelText(tab, "label_SensorName"), QString("VQS-USB"));

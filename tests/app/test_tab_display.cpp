@@ -92,6 +92,7 @@ private slots:
         QCOMPARE(conc->graph(0)->dataCount(), 0);
 
         setAnswer(sensor, 12.96f, 21.5f, 101.3f, 40);
+        sensor->transport = 1;  // a UART sensor's rows carry its own sample number
         sensor->sensorCycle = 7;
         tab->onVQSWorkComplete();
         QCOMPARE(sensor->cycleCount, 1u);

@@ -136,7 +136,11 @@ private slots:
         CapturedLog log;
         QCOMPARE(v.getVersion(), VQS_SUCCESS);
         QCOMPARE(txt(v.versionText), txt("Firmware: 4.1.0.0\r\nHardware: 2.1"));
-        QCOMPARE(val(v.firmwareNumber), uint16_t(0));  // USB reports text only
+        // The numbers come from the text, the only place a USB sensor names them.
+        QCOMPARE(val(v.firmwareNumber), uint16_t(4100));
+        QCOMPARE(v.firmwareVersion[0], uint8_t(4));
+        QCOMPARE(txt(v.firmwareVersionText), txt("4.1.0.0"));
+        QCOMPARE(txt(v.hardwareVersionText), txt("2.1"));
         QVERIFY(!v.v3Answer);
         QCOMPARE(v.getSensorName(), VQS_SUCCESS);
         QCOMPARE(txt(v.sensorName), txt("VQS-SIM-0001"));
@@ -148,6 +152,18 @@ private slots:
         rig.sim->overridePayload(cmd::UsbSensorName, std::vector<uint8_t>(300, 'N'));
         QCOMPARE(v.getVersion(), VQS_SUCCESS);
         QCOMPARE(txt(v.versionText), QString(127, 'V'));
+        QCOMPARE(val(v.firmwareNumber), uint16_t(0));  // no version in it: numbers zero
+        QCOMPARE(v.firmwareVersion[0], uint8_t(0));
+        for (const char* text : {"Firmware: 3.0.5.0\r\nComment: x\r\nHardware: 1.4\r\nDOB: Jan  1 2024",
+                                 "Firmware: 3.0.256.0\r\nHardware: 1.4", "Firmware: 3.0\r\nHardware: 1.4"}) {
+            rig.sim->overridePayload(cmd::UsbVersion, std::vector<uint8_t>(text, text + std::strlen(text) + 1));
+            QCOMPARE(v.getVersion(), VQS_SUCCESS);
+            QCOMPARE(txt(v.versionText), txt(text));
+            const bool whole = std::strstr(text, "3.0.5.0") != nullptr;
+            QCOMPARE(val(v.firmwareNumber), uint16_t(whole ? 3050 : 0));
+            QCOMPARE(txt(v.firmwareVersionText), txt(whole ? "3.0.5.0" : ""));
+            QCOMPARE(txt(v.hardwareVersionText), txt("1.4"));
+        }
         QCOMPARE(v.getSensorName(), VQS_SUCCESS);
         QCOMPARE(txt(v.sensorName), QString(159, 'N'));
     }

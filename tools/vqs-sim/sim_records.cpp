@@ -279,7 +279,8 @@ std::string buildDefaultParams(const Identity& id) {
     cJSON_AddNumberToObject(g, "cycleTime", 1.0);
     cJSON_AddBoolToObject(g, "autostart", 1);
     cJSON_AddNumberToObject(g, "commChannel", 1);
-    cJSON_AddNumberToObject(g, "concUnit", 0);
+    // Methane and A1 sensors leave the factory configured for PPM (unit code 3).
+    cJSON_AddNumberToObject(g, "concUnit", (id.sensorType == 5 || id.sensorType == 6) ? 3 : 0);
     cJSON_AddBoolToObject(g, "enableEnviroLatch", 1);
     cJSON_AddBoolToObject(g, "enableOnInFlamLatch", 0);
     cJSON* dscs = cJSON_AddArrayToObject(doc, "dscParams");

@@ -1,0 +1,54 @@
+// Identification of the sensor on the port: every identity starts clean, so
+// nothing of a sensor identified earlier on the same object can show through.
+#include <QDebug>
+
+#include <cstring>
+
+#include "vqs.h"
+#include "vqs_decode.h"
+
+void VQS::resetIdentity() {
+    std::memset(sensorName, 0, sizeof(sensorName));
+    std::memset(statusText, 0, sizeof(statusText));
+    lastReplyHeader = uartReplyHeader_t{};
+    std::memset(versionText, 0, sizeof(versionText));
+    std::memset(firmwareVersionText, 0, sizeof(firmwareVersionText));
+    std::memset(hardwareVersionText, 0, sizeof(hardwareVersionText));
+    std::memset(firmwareVersion, 0, sizeof(firmwareVersion));
+    std::memset(hardwareVersion, 0, sizeof(hardwareVersion));
+    firmwareNumber = 0;
+    v3Answer = false;
+    std::memset(mcuId, 0, sizeof(mcuId));
+    std::memset(sensorSku, 0, sizeof(sensorSku));
+    sensorInfo = sensorInfo_t{};
+    std::memset(gasName, 0, sizeof(gasName));
+    std::memset(postText, 0, sizeof(postText));
+    postPassed = false;
+    std::memset(enviro, 0, sizeof(enviro));
+    std::memset(calibrationReply, 0, sizeof(calibrationReply));
+    std::memset(&params, 0, sizeof(params));
+    std::memset(paramsJson, 0, sizeof(paramsJson));
+    analogOut = 0.0f;
+    configuredConcUnit = -1;
+    std::memset(&answer, 0, sizeof(answer));
+    sensorCycle = -1;
+    lastSensorCycle = 0;
+}
+
+VQSStatus VQS::identify() {
+    resetIdentity();
+    if (getVersion() != VQS_SUCCESS || getSensorName() != VQS_SUCCESS)
+        return VQS_FAILURE;
+    if (transport == 0) {
+        // The parameter document is the only place a USB sensor names its SKU
+        // and the unit it is configured for.
+        if (usbGetParams() == VQS_SUCCESS) {
+            copyText(sensorSku, sizeof(sensorSku), params.general.sku, sizeof(params.general.sku));
+            if (concUnitText(params.general.concUnit) != nullptr)
+                configuredConcUnit = params.general.concUnit;
+        } else {
+            qInfo() << sensorName << "- no parameter document; identified without SKU and unit";
+        }
+    }
+    return VQS_SUCCESS;
+}
