@@ -56,16 +56,6 @@ private:
     int last_ = -1;
 };
 
-// The version the sensor reports: the numbers over UART, the version text's first line over USB.
-QString versionOf(const VQS& sensor) {
-    const QString numbers = QString::fromLatin1(sensor.firmwareVersionText);
-    if (!numbers.isEmpty())
-        return numbers;
-    // "Firmware: 4.1.0.0" on the text's first line
-    const QString first = QString::fromLatin1(sensor.versionText).section('\n', 0, 0).trimmed();
-    return first.startsWith(QLatin1String("Firmware:")) ? first.mid(9).trimmed() : first;
-}
-
 bool readVersion(VQS& sensor) {
     const bool ok = sensor.connect() == VQS_SUCCESS && sensor.getVersion() == VQS_SUCCESS;
     sensor.disconnect();
@@ -98,7 +88,7 @@ int runFirmware(const Args& args, const Output& out) {
         return out.fail(ExitSensorFailed, target.label, QStringLiteral("no-answer"),
                         QStringLiteral("no sensor answers"));
     }
-    const QString before = versionOf(sensor);
+    const QString before = firmwareText(sensor);
 
     Progress progress;
     QObject::connect(&sensor, &VQS::VQSFWChunkWritten, [&progress](int percent) { progress.show(percent); });
@@ -125,7 +115,7 @@ int runFirmware(const Args& args, const Output& out) {
     if (!answered)
         return out.fail(ExitSensorFailed, target.label, QStringLiteral("no-answer"),
                         QStringLiteral("firmware written, but the sensor does not answer afterwards"));
-    const QString after = versionOf(sensor);
+    const QString after = firmwareText(sensor);
     out.line(QStringLiteral("firmware written: %1 -> %2").arg(before, after));
     if (out.json())
         out.document(QJsonObject{{QStringLiteral("port"), target.label},

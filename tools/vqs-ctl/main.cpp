@@ -28,7 +28,7 @@ struct Dispatch {
     int (*run)(const Args&, const Output&);
 };
 const Dispatch kDispatch[] = {
-    {"list", runList}, {"params get", runParamsGet},
+    {"list", runList}, {"identify", runIdentify}, {"params get", runParamsGet},
     {"params set", runParamsSet}, {"firmware", runFirmware},
 };
 
