@@ -177,7 +177,7 @@ void TarnLiteSystemTab::onVQSWorkComplete() {
     // same port: leave the link alone.
     if (!sensor->stopRequested && sensor->isRunning())
         sensor->getAnalogOut();
-    if (sensor->cycleCount != 0 || (sensor->answer.temperature != 0.0f && sensor->answer.pressure != 0.0f)) {
+    if (RunRecorder::cycleIsRecordable(*sensor)) {
         ++sensor->cycleCount;
         updateDisplay();
         writeDataRow();

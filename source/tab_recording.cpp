@@ -7,6 +7,7 @@
 #include <QMessageBox>
 
 #include <cstdarg>
+#include <cstring>
 
 #include "runfiles.h"
 #include "runregistry.h"
@@ -51,9 +52,8 @@ int TarnLiteSystemTab::startRun() {
     clearData();
 
     const QString applicationDir = QCoreApplication::applicationDirPath();
-    const QString runDir = QString("%1/TempData/%2 %3")
-                               .arg(applicationDir, runDateStamp(),
-                                    safeNamePart(QString::fromLatin1(sensor->sensorName)));
+    const QString runDir =
+        RunRecorder::runDirectory(applicationDir + "/TempData", QString::fromLatin1(sensor->sensorName));
     const QString runEncDir = QString("%1/enc").arg(runDir);
 
     // Another page's run writes there: never write into or clear it.
@@ -69,10 +69,9 @@ int TarnLiteSystemTab::startRun() {
         removeDirectoryFiles(runEncDir);
         removeDirectoryFiles(runDir);
     }
-    RunRegistry::releaseDirectory(tempDataDir, this);
+    RunRegistry::releaseDirectory(recorder.tempDataDir, this);
     RunRegistry::claimDirectory(runDir, this);
-    tempDataDir = runDir;
-    encDataDir = runEncDir;
+    recorder.setRunDirectory(runDir);
     runPort = portNameOfCurrentEntry();
     RunRegistry::claimPort(runPort, this);
     return openRunFiles();
@@ -80,7 +79,7 @@ int TarnLiteSystemTab::startRun() {
 
 bool TarnLiteSystemTab::hasUnsavedRun() const {
     // Save and clear both remove the run's files; a run left behind keeps its table.
-    return !csvDataPath.isEmpty() && QFile::exists(csvDataPath);
+    return !recorder.csvDataPath.isEmpty() && QFile::exists(recorder.csvDataPath);
 }
 
 QString TarnLiteSystemTab::portNameOfCurrentEntry() const {
@@ -89,147 +88,66 @@ QString TarnLiteSystemTab::portNameOfCurrentEntry() const {
 }
 
 int32_t TarnLiteSystemTab::recordedCycle() const {
-    // A USB sensor reports no sample number: its rows count the run's own cycles.
-    return sensor->transport == 0 ? static_cast<int32_t>(sensor->cycleCount) : sensor->sensorCycle;
+    return RunRecorder::cycleNumber(*sensor);
 }
 
 int TarnLiteSystemTab::openRunFiles() {
-    QDir().mkdir(tempDataDir);
-    QDir().mkdir(encDataDir);
-    csvDataPath = QString("%1/vqsData.csv").arg(tempDataDir);
-    timeLogPath = QString("%1/timelog.txt").arg(tempDataDir);
-    encDataPath = QString("%1/vqsData.enc").arg(encDataDir);
-    testInfoPath = QString("%1/testInfo.enc").arg(encDataDir);
-
-    if (FILE* info = openFile(testInfoPath, "ab")) {
-        writeEncrypted(info, "VQS Sensor Interface: %s\n", QByteArray(appVersion).constData());
-        writeEncrypted(info, "MCU ID: 0x%s\n", sensor->mcuId);
-        writeEncrypted(info, "Sensor Name: %s\n", sensor->sensorName);
-        writeEncrypted(info, "%s\n", sensor->versionText);
-        std::fclose(info);
-    }
-
-    closeFile(encDataFile);
-    encDataFile = openFile(encDataPath, "ab");
-    if (!encDataFile) {
-        messageBox("File Open Error", "Could not open save file for engineering data", kBoxStyle);
-        return 1;
-    }
-    writeEncrypted(encDataFile, "Time [s], Cycle , T [C], P [kPa], RH [%%], AH [g/m3], ");
-    writeEncrypted(encDataFile, "dDSCMidCompNorm [%%LEL], dDSCMaxCompNorm [%%LEL], ");
-    writeEncrypted(encDataFile, "FlamID , FlamConc [%%LEL], ");
-    writeEncrypted(encDataFile, "DSC1MidP_K [mW], DSC1MaxP_K [mW], ");
-    if (!sensor->v3Answer)
-        writeEncrypted(encDataFile, "Sensor Status,Internal Status,Internal Status Strings,TRaw,PRaw,RHRaw");
-    else
-        writeEncrypted(encDataFile, "Sensor Status,Internal Status,Internal Status Strings");
-    writeEncrypted(encDataFile, ",Analog Out [V]");
-    writeEncrypted(encDataFile, "\r\n");
-
-    closeFile(csvDataFile);
-    csvDataFile = openFile(csvDataPath, "ab");
-    if (!csvDataFile) {
-        messageBox("File Open Error", "Could not open save file for customer data", kBoxStyle);
-        // An abandoned start keeps no file open: an open file could not be
-        // deleted by the next clear on Windows.
-        closeFile(encDataFile);
-        return 1;
-    }
-    textPrintf(csvDataFile, "Time [s], Cycle , T [C], P [kPa], RH [%%], ");
-    if (reportsInPpm(*sensor))
-        textPrintf(csvDataFile, "Gas ID , Conc [PPM]");
-    else
-        textPrintf(csvDataFile, "Gas ID , Conc [%%LEL]");
-    textPrintf(csvDataFile, "\n");
-    std::fflush(csvDataFile);
-    return 0;
+    return reportOpenResult(recorder.openRunFiles(*sensor, reportsInPpm(*sensor)));
 }
 
 int TarnLiteSystemTab::reopenRunFiles() {
-    closeFile(encDataFile);
-    encDataFile = openFile(encDataPath, "ab");
-    if (!encDataFile) {
-        messageBox("File Open Error", "Could not open save file for engineering data", kBoxStyle);
-        return 1;
+    return reportOpenResult(recorder.reopenRunFiles());
+}
+
+int TarnLiteSystemTab::reportOpenResult(int result) {
+    switch (result) {
+        case RunRecorder::Opened:
+            return 0;
+        case RunRecorder::EngineeringFileFailed:
+            messageBox("File Open Error", "Could not open save file for engineering data", kBoxStyle);
+            return 1;
+        default:
+            messageBox("File Open Error", "Could not open save file for customer data", kBoxStyle);
+            return 1;
     }
-    closeFile(csvDataFile);
-    csvDataFile = openFile(csvDataPath, "ab");
-    if (!csvDataFile) {
-        messageBox("File Open Error", "Could not open save file for customer data", kBoxStyle);
-        closeFile(encDataFile);
-        return 1;
-    }
-    return 0;
 }
 
 void TarnLiteSystemTab::closeRunFiles() {
-    closeFile(encDataFile);
-    closeFile(csvDataFile);
+    recorder.closeRunFiles();
 }
 
 void TarnLiteSystemTab::writeDataRow() {
     const double time = double(elapsedTimer->isValid() ? elapsedTimer->elapsed() : 0) / 1000.0;
-    const answer_t& a = sensor->answer;
-
-    const int32_t cycle = recordedCycle();
-    writeEncrypted(encDataFile, "%f, %d, ", time, cycle);
-    textPrintf(csvDataFile, "%f, %d, ", time, cycle);
-    writeEncrypted(encDataFile, "%f, %f, %f, %f, ", double(a.temperature), double(a.pressure),
-                   double(a.humidity), double(a.absHumidity));
-    textPrintf(csvDataFile, "%f, %f, %f, ", double(a.temperature), double(a.pressure), double(a.humidity));
+    recorder.writeDataRow(time, recordedCycle(), *sensor);
     // Copies: the record is packed, its floats may sit at any address.
-    const float midCompNorm = a.midCompNorm;
-    const float maxCompNorm = a.maxCompNorm;
+    const float midCompNorm = sensor->answer.midCompNorm;
+    const float maxCompNorm = sensor->answer.maxCompNorm;
     midCompNormHistory->append(midCompNorm);
     maxCompNormHistory->append(maxCompNorm);
-    writeEncrypted(encDataFile, "%f, %f, ", double(a.midCompNorm), double(a.maxCompNorm));
-    writeEncrypted(encDataFile, "%u, %f, ", a.gasId, double(a.concentration));
-    textPrintf(csvDataFile, "%u, %f", a.gasId, double(a.concentration));
-    writeEncrypted(encDataFile, "%f, %f, ", double(a.dsc1MidPower), double(a.dsc1MaxPower));
-    char statusBits[512];
-    statusBitsToText(a.internalStatus, statusBits);
-    // Longer than one record when many bits are set: written as several records.
-    writeEncrypted(encDataFile, "%d, %u, %s, ", a.sensorStatus, a.internalStatus, statusBits);
-    if (!sensor->v3Answer)
-        writeEncrypted(encDataFile, "%f, %f, %f,", double(a.temperatureRaw), double(a.pressureRaw),
-                       double(a.humidityRaw));
-    writeEncrypted(encDataFile, "%f", double(sensor->analogOut));
-    writeEncrypted(encDataFile, "\r\n");
-    textPrintf(csvDataFile, "\n");
-    // Every recorded cycle reaches the file at once, so a crash loses none.
-    if (csvDataFile)
-        std::fflush(csvDataFile);
-
     showTimeAndCycles();
 }
 
 void TarnLiteSystemTab::writeTimeLog(QString event) {
-    if (timeLogPath.isEmpty())
-        return;
-    FILE* log = openFile(timeLogPath, "ab");
-    if (!log)
-        return;
-    textPrintf(log, "%s: %s\n", timeLogStamp().toLatin1().constData(), event.toLatin1().constData());
-    std::fclose(log);
+    recorder.writeTimeLog(event);
 }
 
 // ---- enciphered records ----
 
 bool TarnLiteSystemTab::EncryptInit(const char* passPhrase) {
-    return encryption.EncryptInit(passPhrase);
+    return recorder.encryption.EncryptInit(passPhrase);
 }
 
 void TarnLiteSystemTab::EncryptDeInit() {
-    encryption.EncryptDeInit();
+    recorder.encryption.EncryptDeInit();
 }
 
 uint32_t TarnLiteSystemTab::EncryptData(uint8_t* text, uint8_t* out, uint32_t outSize) {
-    return encryption.EncryptData(text, out, outSize);
+    return recorder.encryption.EncryptData(text, out, outSize);
 }
 
 void TarnLiteSystemTab::writeEncrypted(FILE* file, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    encryption.writeEncryptedV(file, format, args);
+    recorder.encryption.writeEncryptedV(file, format, args);
     va_end(args);
 }

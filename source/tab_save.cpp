@@ -113,24 +113,24 @@ int TarnLiteSystemTab::saveData(QString saveDirectory) {
         QString destination;
     };
     QList<Copy> copies;
-    if (!timeLogPath.isEmpty() && QFile::exists(timeLogPath))
-        copies.append({timeLogPath, encSaveDir + "/timelog.txt"});
-    for (const QString& file : filesIn(encDataDir))
-        copies.append({encDataDir + '/' + file, encSaveDir + '/' + file});
-    for (const QString& file : filesIn(tempDataDir))
-        copies.append({tempDataDir + '/' + file, saveDirectory + '/' + file});
+    if (!recorder.timeLogPath.isEmpty() && QFile::exists(recorder.timeLogPath))
+        copies.append({recorder.timeLogPath, encSaveDir + "/timelog.txt"});
+    for (const QString& file : filesIn(recorder.encDataDir))
+        copies.append({recorder.encDataDir + '/' + file, encSaveDir + '/' + file});
+    for (const QString& file : filesIn(recorder.tempDataDir))
+        copies.append({recorder.tempDataDir + '/' + file, saveDirectory + '/' + file});
     for (const Copy& copy : copies) {
         if (!copyVerified(copy.source, copy.destination)) {
             qWarning() << "could not copy" << copy.source << "to" << copy.destination;
             messageBox("Data Not Saved",
                        QString("Could not copy %1. The run's data was kept in %2.")
-                           .arg(QDir::toNativeSeparators(copy.source), QDir::toNativeSeparators(tempDataDir)),
+                           .arg(QDir::toNativeSeparators(copy.source), QDir::toNativeSeparators(recorder.tempDataDir)),
                        "QLabel{min-width: 500px;}");
             return 1;
         }
     }
-    removeDirectoryFiles(encDataDir);
-    removeDirectoryFiles(tempDataDir);
+    removeDirectoryFiles(recorder.encDataDir);
+    removeDirectoryFiles(recorder.tempDataDir);
 
     writeTestNotes(encSaveDir);
     writeTestNotes(saveDirectory);
@@ -174,11 +174,11 @@ void TarnLiteSystemTab::clearData() {
 
     // A file still open (an abandoned start) could not be deleted on Windows.
     closeRunFiles();
-    if (!RunRegistry::directoryHeldByOther(tempDataDir, this)) {
-        removeDirectoryFiles(encDataDir);
-        removeDirectoryFiles(tempDataDir);
+    if (!RunRegistry::directoryHeldByOther(recorder.tempDataDir, this)) {
+        removeDirectoryFiles(recorder.encDataDir);
+        removeDirectoryFiles(recorder.tempDataDir);
     }
-    RunRegistry::releaseDirectory(tempDataDir, this);
+    RunRegistry::releaseDirectory(recorder.tempDataDir, this);
 
     ui->pushButton_saveData->setEnabled(false);
     ui->pushButton_start->setEnabled(true);

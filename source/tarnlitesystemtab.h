@@ -15,7 +15,7 @@
 
 #include <cstdio>
 
-#include "recordencryptor.h"
+#include "runrecorder.h"
 
 class QLabel;
 class QResizeEvent;
@@ -141,6 +141,8 @@ private:
     void closeRunFiles();
     int openRunFiles();
     int reopenRunFiles();
+    // 0 when the recorder opened its files, else 1 after the page's box.
+    int reportOpenResult(int result);
     // Enciphered records (recordencryptor.h does the work).
     bool EncryptInit(const char* passPhrase);
     void EncryptDeInit();
@@ -198,16 +200,8 @@ private:
     QString comPort;
     QList<float>* midCompNormHistory = nullptr;
     QList<float>* maxCompNormHistory = nullptr;
-    QString tempDataDir;
-    QString encDataDir;
-    QString encDataPath;
-    QString csvDataPath;
-    QString timeLogPath;
-    QString testInfoPath;
-    FILE* encDataFile = nullptr;
-    FILE* csvDataFile = nullptr;
-    // Cipher and encryptState of the enciphered copies (encryption.encryptState).
-    RecordEncryptor encryption;
+    // The run's directory, files and cipher (shared with the command-line tool).
+    RunRecorder recorder;
     QElapsedTimer* elapsedTimer = nullptr;
     QThread* workerThread = nullptr;
     QNetworkAccessManager* networkManager = nullptr;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -111,15 +112,20 @@ private slots:
         QCOMPARE(tab->findChild<QLabel*>("label_SensorType")->text(), QStringLiteral("VQS Flam. Gas"));
         QVERIFY(tab->findChild<QPushButton*>("pushButton_start")->isEnabled());
 
-        // The USB sensor, once chosen. (Its type is not read over USB: the page keeps
-        // the type it knew, so it is not checked here.)
+        // The USB sensor, once chosen, shows its own identity: no type over USB,
+        // its own SKU, and the PPM it is configured for.
         ports->setCurrentIndex(1);
         QCOMPARE(tab->findChild<QLabel*>("label_SensorName")->text(), QStringLiteral("VQS-DEMO-0502"));
+        QCOMPARE(tab->findChild<QLabel*>("label_SensorType")->text(), QStringLiteral("Unknown Sensor"));
+        QCOMPARE(tab->findChild<QLabel*>("label_sku")->text(), QStringLiteral("VQS-ME-100"));
+        QCOMPARE(tab->findChild<QLabel*>("label_flamConcUnit")->text(), QStringLiteral("PPM"));
+        QVERIFY(tab->findChild<QPushButton*>("pushButton_start")->isEnabled());
         QCOMPARE(window.findChild<QTabWidget*>("tabWidget")->tabText(0), QStringLiteral("VQS-DEMO-0502 - sim-usb"));
         QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.summary()));
     }
 
-    // Both simulated sensors run in the program: rows reach the customer table.
+    // Each simulated sensor runs from a fresh tab: rows reach the customer
+    // table, one per sensor cycle (about one a second), never a flood.
     void programRunsBoth() {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
@@ -128,30 +134,38 @@ private slots:
         BoxAnswerer boxes;
         boxes.closeOtherModals = true;
         MainWindow window;
-        auto* tab = window.findChild<TarnLiteSystemTab*>();
-        tab->setFirmwareServer(QStringLiteral("https://127.0.0.1:9"), {});
         window.show();
-        tab->findChild<QPushButton*>("pushButton_scanPorts")->click();
-        auto* ports = tab->findChild<QComboBox*>("comboBox_ports");
-        auto* start = tab->findChild<QPushButton*>("pushButton_start");
-        QCOMPARE(ports->count(), 2);
-
         // What the program's start-up makes beside it; the runs go there.
         prepareWorkingDirectories(QCoreApplication::applicationDirPath(), QTime::currentTime());
         const QDir tempData(QCoreApplication::applicationDirPath() + "/TempData");
         const QString name = QStringLiteral("VQS-DEMO-0*");
         for (int entry = 0; entry < 2; ++entry) {
+            window.addSystem();
+            auto* tabs = window.findChild<QTabWidget*>("tabWidget");
+            auto* tab = qobject_cast<TarnLiteSystemTab*>(tabs->widget(tabs->count() - 1));
+            QVERIFY(tab);
+            tab->setFirmwareServer(QStringLiteral("https://127.0.0.1:9"), {});
+            tab->findChild<QPushButton*>("pushButton_scanPorts")->click();
+            auto* ports = tab->findChild<QComboBox*>("comboBox_ports");
+            auto* start = tab->findChild<QPushButton*>("pushButton_start");
+            QCOMPARE(ports->count(), 2);
             ports->setCurrentIndex(entry);
             QVERIFY(start->isEnabled());
+            QElapsedTimer running;
+            running.start();
             start->click();
             QVERIFY2(start->isChecked(), qPrintable(boxes.summary()));
             auto rows = [&] {
                 const QStringList runs = tempData.entryList({"* " + name}, QDir::Dirs);
                 return runs.isEmpty() ? 0 : readAll(tempData.filePath(runs.last() + "/vqsData.csv")).count('\n');
             };
-            QTRY_VERIFY_WITH_TIMEOUT(rows() >= 3, 20000);  // header and two cycles
+            QTRY_VERIFY_WITH_TIMEOUT(rows() >= 4, 20000);  // header and three cycles
             start->click();
             QTRY_VERIFY_WITH_TIMEOUT(start->isEnabled() && !start->isChecked(), 20000);
+            // A sensor measures once a second: at most one row per 0.9 s of run.
+            const int cycles = rows() - 1;
+            QVERIFY2(cycles <= running.elapsed() / 900 + 1,
+                     qPrintable(QString("%1 rows in %2 ms").arg(cycles).arg(running.elapsed())));
             for (const QString& run : tempData.entryList({"* " + name}, QDir::Dirs))
                 QVERIFY(QDir(tempData.filePath(run)).removeRecursively());
         }
