@@ -24,6 +24,7 @@ const CommandSpec kCommands[] = {
     {"params get", 1, 1, "uart usb"},
     {"params set", 2, 2, "uart usb dry-run keep-identity"},
     {"firmware", 2, 2, "uart usb"},
+    {"record", 1, -1, "uart usb cycles= duration= dir="},
     {"help", 0, 2, ""},
     {"version", 0, 0, ""},
 };

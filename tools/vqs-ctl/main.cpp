@@ -1,8 +1,11 @@
 // vqs-ctl: VQS sensors from the command line, for scripts and unattended bench runs.
+#include <QApplication>
 #include <QCoreApplication>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 #include "cli.h"
 #include "commands.h"
@@ -29,13 +32,30 @@ struct Dispatch {
 };
 const Dispatch kDispatch[] = {
     {"list", runList}, {"identify", runIdentify}, {"params get", runParamsGet},
-    {"params set", runParamsSet}, {"firmware", runFirmware},
+    {"params set", runParamsSet}, {"firmware", runFirmware}, {"record", runRecord},
 };
+
+// The first word that is not an option: the command.
+bool commandIs(int argc, char** argv, const char* command) {
+    for (int i = 1; i < argc; ++i)
+        if (argv[i][0] != '-')
+            return std::strcmp(argv[i], command) == 0;
+    return false;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    // A run draws its plots for the pictures it leaves beside the files: that
+    // needs a GUI application, offscreen, since vqs-ctl shows no window.
+    std::unique_ptr<QCoreApplication> app;
+    if (commandIs(argc, argv, "record")) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     QCoreApplication::setApplicationName(QStringLiteral("vqs-ctl"));
     qInstallMessageHandler(logHandler);
 

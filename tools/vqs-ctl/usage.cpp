@@ -150,6 +150,38 @@ const char* const kFirmware =
     "\n"
     "%EXIT%";
 
+const char* const kRecord =
+    "Usage: vqs-ctl record PORT [PORT...] [--cycles N | --duration T] [--dir D] [--uart|--usb] [--json]\n"
+    "\n"
+    "Records a run of each sensor, all at once, in exactly the files the program writes for a run:\n"
+    "D/<stamp> <sensor>/vqsData.csv, timelog.txt, enc/vqsData.enc and enc/testInfo.enc (the same\n"
+    "names, headers and rows), plus the run's two plots as pictures at its end (vqsConc.png/.pdf,\n"
+    "vqsEnviro.png/.pdf). Each sensor is identified, its history cleared and its unit chosen as\n"
+    "the program does (PPM for methane, A1 and PPM-configured sensors, else %LEL(ISO)).\n"
+    "A sensor that stops answering is recovered as in the program (reconnection, also on the\n"
+    "port it comes back on); if that fails its run ends and the others go on.\n"
+    "\n"
+    "  --cycles N      stop each sensor after N recorded cycles\n"
+    "  --duration T    stop after T: 90 or 90s, 15m, 24h\n"
+    "                  (without either, the run lasts until Ctrl-C or SIGTERM)\n"
+    "  --dir D         where the run directories are made (default: the current directory)\n"
+    "%COMMON%"
+    "\n"
+    "%PORT%"
+    "--uart/--usb apply to every PORT.\n"
+    "\n"
+    "Ctrl-C or SIGTERM ends the run cleanly: every sensor is set idle, its files are closed and\n"
+    "its directory is named on stderr.\n"
+    "\n"
+    "Output: one line per recorded cycle and sensor:\n"
+    "  PORT SENSOR cycle N TIMEs GAS CONC UNIT T TEMP P PRESSURE RH HUMIDITY STATUS\n"
+    "--json: one compact JSON object per line and cycle {\"port\", \"sensor\", \"cycle\", \"time\",\n"
+    "\"gas\", \"concentration\", \"unit\", \"temperature\", \"pressure\", \"humidity\", \"status\"},\n"
+    "then {\"runs\": [{\"port\", \"sensor\", \"directory\", \"cycles\", \"result\"}]} at the end\n"
+    "(result \"stopped\", or \"lost\" for a sensor that could not be recovered: exit code 1).\n"
+    "\n"
+    "%EXIT%";
+
 struct HelpTopic {
     const char* topic;
     const char* text;
@@ -157,7 +189,7 @@ struct HelpTopic {
 const HelpTopic kTopics[] = {
     {"", kOverview},           {"list", kList},           {"identify", kIdentify},
     {"params get", kParamsGet}, {"params set", kParamsSet}, {"firmware", kFirmware},
-    {"params", kOverview},
+    {"params", kOverview},     {"record", kRecord},
 };
 
 }  // namespace
