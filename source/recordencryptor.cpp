@@ -60,7 +60,7 @@ uint32_t RecordEncryptor::EncryptData(const uint8_t* text, uint8_t* out, uint32_
     // providers answer with the buffer length instead.
     const uint32_t m = n;
     if (uint64_t(m) + 4 > outSize) {
-        qDebug() << "Insufficient buffer size" << outSize << " vs." << bufferLength;
+        qDebug() << "Insufficient buffer size" << outSize << "vs." << bufferLength;
         return kFailed;
     }
 

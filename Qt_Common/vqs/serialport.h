@@ -42,6 +42,10 @@ public:
     virtual long read(uint8_t* data, uint32_t n) = 0;
     // Waits until written data has left the driver; discards nothing.
     virtual bool flush() = 0;
+    // Drops what has arrived and not been read yet: a reply to an earlier request must not be
+    // taken for the answer to the next one. False when nothing could be dropped (a port that
+    // cannot discard, such as a stand-in for tests, keeps its input).
+    virtual bool discardInput() { return false; }
 
     // The system's handle (file descriptor or HANDLE value), for log lines.
     virtual intptr_t nativeHandle() const = 0;

@@ -170,6 +170,8 @@ public:
         return true;
     }
 
+    bool discardInput() override { return fd_ >= 0 && ::tcflush(fd_, TCIFLUSH) == 0; }
+
     intptr_t nativeHandle() const override { return fd_; }
     SerialPortSettings settings() const override { return settings_; }
 

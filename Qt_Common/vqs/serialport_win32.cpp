@@ -74,6 +74,8 @@ public:
 
     bool flush() override { return FlushFileBuffers(handle_) != 0; }
 
+    bool discardInput() override { return PurgeComm(handle_, PURGE_RXCLEAR) != 0; }
+
     intptr_t nativeHandle() const override { return reinterpret_cast<intptr_t>(handle_); }
     SerialPortSettings settings() const override { return settings_; }
 

@@ -69,6 +69,7 @@ public:
     VQSStatus disconnect();
     int serialWrite(uint8_t* data, uint32_t length);
     int serialRead(uint8_t* data, uint32_t length);
+    void serialDiscardInput();  // drops unread input (late replies) before a new request
 
     // ---- UART framing ----
     char statusText[256];

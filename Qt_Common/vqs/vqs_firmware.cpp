@@ -71,7 +71,7 @@ VQSStatus VQS::usbUpdateFirmware(char* path) {
     const QString filePath = QString::fromLatin1(path);
     const QFileInfo info(filePath);
     if (!info.isFile() || !info.isReadable()) {
-        qWarning() << sensorName << "- Unable to find or access '" << path << "'";
+        qWarning("%s - Unable to find or access '%s'", sensorName, path);
         return VQS_FAILURE;
     }
     const qint64 size = info.size();
@@ -86,11 +86,11 @@ VQSStatus VQS::usbUpdateFirmware(char* path) {
     }
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly)) {
-        qWarning() << sensorName << "- Unable to open '" << path << "'";
+        qWarning("%s - Unable to open '%s'", sensorName, path);
         disconnect();
         return VQS_FAILURE;
     }
-    qInfo() << "Writing file '" << path << "' (" << size << "bytes )";
+    qInfo("Writing file '%s' (%lld bytes)", path, static_cast<long long>(size));
 
     firmwareWriteRequest request;
     std::memset(&request, 0, sizeof(request));
@@ -107,7 +107,7 @@ VQSStatus VQS::usbUpdateFirmware(char* path) {
         }
         if (count < 0) {
             // The image changed or vanished under us: a partial write must not look complete.
-            qWarning() << sensorName << "- Unable to read '" << path << "'";
+            qWarning("%s - Unable to read '%s'", sensorName, path);
             file.close();
             disconnect();
             return VQS_FAILURE;

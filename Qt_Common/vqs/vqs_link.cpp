@@ -112,3 +112,8 @@ int VQS::serialRead(uint8_t* data, uint32_t length) {
     }
     return static_cast<int>(got);
 }
+
+void VQS::serialDiscardInput() {
+    if (portOpen && portHandle)
+        portHandle->discardInput();
+}

@@ -31,7 +31,11 @@ const ReplyStatusName kReplyStatusNames[] = {
 
 constexpr uint8_t kLastReplyStatus = 0x20;
 constexpr uint16_t kUartCrcSeed = 0xFFFF;
-constexpr size_t kUartMaxPayload = kUartRxAreaSize - kUartReplyHeaderSize;
+// No reply the program takes is longer than the answer record; the receive area is larger.
+constexpr size_t kLargestReply = sizeof(answer_t);
+static_assert(kLargestReply <= kUartRxAreaSize - kUartReplyHeaderSize, "largest reply fits the receive area");
+// Replies to other requests skipped while one reply is awaited.
+constexpr unsigned kMaxStaleReplies = 4;
 
 // The UART framing runs the check over the constant table directly.
 uint16_t uartCrc(const uint8_t* data, size_t length) {
@@ -77,12 +81,15 @@ int VQS::uartSend(uint16_t cmdId, uint8_t* payload, uint16_t length) {
         std::memcpy(&frame[kUartRequestHeaderSize], payload, length);
     putU16(&frame[6], uartCrc(frame.get(), frameLength));
 
+    // Whatever is still unread answered an earlier request (a reply that came after its resend
+    // had been answered too); this request's reply must not be confused with it.
+    serialDiscardInput();
     ++txPackets;
     txBytes += frameLength;
     const int written = serialWrite(frame.get(), frameLength);
     if (written != frameLength) {
         const int error = errno;
-        qCritical() << "Failed to send packet: " << std::strerror(error) << " (" << error << ")";
+        qCritical("Failed to send packet: %s (%d)", std::strerror(error), error);
         return 1;
     }
     pendingRequest = std::move(frame);
@@ -90,57 +97,86 @@ int VQS::uartSend(uint16_t cmdId, uint8_t* payload, uint16_t length) {
     return 0;
 }
 
-int VQS::getUARTPacket(uint16_t cmdId, uint8_t* buffer, uint32_t bufferSize) {
-    const QByteArray stamp = replyTimeStamp().toLatin1();
-    const char* when = stamp.constData();
+namespace {
 
-    uint8_t* const area = uartRxArea;
-    const int headerRead = serialRead(area, kUartReplyHeaderSize);
+// Reads one whole reply into the receive area and checks its length and check value.
+// 0 = a good reply in *header; 1 = missing or bad (statusText and the log say why).
+int readUartReply(VQS& vqs, uint16_t cmdId, const char* when, uartReplyHeader_t* header) {
+    uint8_t* const area = vqs.uartRxArea;
+    const int headerRead = vqs.serialRead(area, kUartReplyHeaderSize);
     if (headerRead > 0)
-        rxBytes += static_cast<uint64_t>(headerRead);
+        vqs.rxBytes += static_cast<uint64_t>(headerRead);
     if (headerRead <= 0) {
-        qCritical() << "Failed to get reply (Cmd: " << cmdId << ")";
+        qCritical("Failed to get reply (Cmd: %u)", static_cast<unsigned>(cmdId));
         return 1;
     }
     if (headerRead < static_cast<int>(kUartReplyHeaderSize)) {
-        qWarning() << "Incomplete header received: " << headerRead << " bytes";
-        std::snprintf(statusText, sizeof(statusText), "No/Incomplete Reply\n(%s)", when);
+        qWarning("Incomplete header received: %d bytes", headerRead);
+        std::snprintf(vqs.statusText, sizeof(vqs.statusText), "No/Incomplete Reply\n(%s)", when);
         return 1;
     }
 
-    uartReplyHeader_t header;
-    std::memcpy(&header, area, sizeof(header));
-    const uint16_t payloadLength = header.length;
+    std::memcpy(header, area, sizeof(*header));
+    const uint16_t payloadLength = header->length;
 
-    // The receive area ends behind 8202 payload bytes; a longer reply is refused unread.
-    if (payloadLength > kUartMaxPayload) {
-        std::snprintf(statusText, sizeof(statusText), "Rx Payload Too Big\n(%s)", when);
-        qCritical() << sensorName << "- reply payload larger than the receive area (" << kUartMaxPayload << " < "
-                   << payloadLength << ")";
+    // Refused unread: waiting for a corrupt length would hold the link for 40 ms a byte (up to
+    // minutes), and the rest of such a reply is dropped so it is not read as the next header.
+    if (payloadLength > kLargestReply) {
+        std::snprintf(vqs.statusText, sizeof(vqs.statusText), "Rx Payload Too Big\n(%s)", when);
+        qCritical("%s - reply payload larger than any reply (%u < %u)", vqs.sensorName,
+                  static_cast<unsigned>(kLargestReply), static_cast<unsigned>(payloadLength));
+        vqs.serialDiscardInput();
         return 1;
     }
     if (payloadLength != 0) {
-        const int payloadRead = serialRead(area + kUartReplyHeaderSize, payloadLength);
+        const int payloadRead = vqs.serialRead(area + kUartReplyHeaderSize, payloadLength);
         if (payloadRead > 0)
-            rxBytes += static_cast<uint64_t>(payloadRead);
+            vqs.rxBytes += static_cast<uint64_t>(payloadRead);
         if (payloadRead < static_cast<int>(payloadLength)) {
             const int error = errno;
-            std::snprintf(statusText, sizeof(statusText), "No/Incomplete Rx Payload\n(%s)", when);
-            qCritical() << "Failed to get reply payload: " << std::strerror(error) << " (" << error << ")";
+            std::snprintf(vqs.statusText, sizeof(vqs.statusText), "No/Incomplete Rx Payload\n(%s)", when);
+            qCritical("Failed to get reply payload: %s (%d)", std::strerror(error), error);
             return 1;
         }
     }
 
-    lastReplyHeader = header;
-    const uint16_t received = header.checksum;
+    vqs.lastReplyHeader = *header;
+    const uint16_t received = header->checksum;
     putU16(area + 4, 0);
     const uint16_t computed = uartCrc(area, kUartReplyHeaderSize + payloadLength);
     putU16(area + 4, received);
     if (computed != received) {
-        qWarning() << "Checksum failed: expected " << computed << ", received " << received;
-        std::snprintf(statusText, sizeof(statusText), "Rx CRC Error\n(%s)", when);
+        qWarning("Checksum failed: expected %u, received %u", static_cast<unsigned>(computed),
+                 static_cast<unsigned>(received));
+        std::snprintf(vqs.statusText, sizeof(vqs.statusText), "Rx CRC Error\n(%s)", when);
         return 1;
     }
+    return 0;
+}
+
+}  // namespace
+
+int VQS::getUARTPacket(uint16_t cmdId, uint8_t* buffer, uint32_t bufferSize) {
+    const QByteArray stamp = replyTimeStamp().toLatin1();
+    const char* when = stamp.constData();
+
+    // Only the identifier's low byte travels in the request frame. A reply echoing another
+    // one answers an earlier request (sent late, after its resend): it is dropped and the
+    // read goes on, so it can neither pass for this reply nor cost a retransmission.
+    const uint8_t awaited = static_cast<uint8_t>(cmdId & 0xFF);
+    uartReplyHeader_t header;
+    for (unsigned dropped = 0;; ++dropped) {
+        if (readUartReply(*this, cmdId, when, &header) != 0)
+            return 1;
+        if (header.cmdId == awaited)
+            break;
+        std::snprintf(statusText, sizeof(statusText), "Cmd ID Mismatch\n(%s)", when);
+        qWarning("cmdID mismatch: expected %u, received %u", static_cast<unsigned>(cmdId),
+                 static_cast<unsigned>(header.cmdId));
+        if (dropped + 1 >= kMaxStaleReplies)
+            return 1;
+    }
+    const uint16_t payloadLength = header.length;
 
     if (header.status != 0) {
         if (header.status <= kLastReplyStatus) {
@@ -157,22 +193,15 @@ int VQS::getUARTPacket(uint16_t cmdId, uint8_t* buffer, uint32_t bufferSize) {
                           static_cast<unsigned>(header.status), when);
     }
 
-    // Only the identifier's low byte travels in the request frame.
-    if (header.cmdId != static_cast<uint8_t>(cmdId & 0xFF)) {
-        std::snprintf(statusText, sizeof(statusText), "Cmd ID Mismatch\n(%s)", when);
-        qWarning() << "cmdID mismatch: expected " << cmdId << ", received " << static_cast<unsigned>(header.cmdId);
-        return 1;
-    }
-
     if (payloadLength != 0) {
         if (buffer == nullptr || payloadLength > bufferSize) {
             std::snprintf(statusText, sizeof(statusText), "Rx Payload Too Big\n(%s)", when);
-            qWarning() << "Buffer too small for payload (" << (buffer ? bufferSize : 0u) << " < " << payloadLength
-                       << ")";
+            qWarning("Buffer too small for payload (%u < %u)", buffer ? static_cast<unsigned>(bufferSize) : 0u,
+                     static_cast<unsigned>(payloadLength));
             return 1;
         }
         std::memset(buffer, 0, bufferSize);
-        std::memcpy(buffer, area + kUartReplyHeaderSize, payloadLength);
+        std::memcpy(buffer, uartRxArea + kUartReplyHeaderSize, payloadLength);
     }
     return 0;
 }
@@ -184,7 +213,7 @@ int VQS::uartRecv(uint16_t cmdId, uint8_t* buffer, uint32_t bufferSize) {
         return 0;
     }
     for (unsigned attempt = 1; attempt <= retryCount; ++attempt) {
-        qWarning() << sensorName << " Re-transmitting (cmdID " << cmdId << "): " << attempt;
+        qWarning("%s Re-transmitting (cmdID %u): %u", sensorName, static_cast<unsigned>(cmdId), attempt);
         if (pendingRequest && pendingRequestLength != 0) {
             ++retransmissions;
             ++txPackets;
@@ -197,15 +226,14 @@ int VQS::uartRecv(uint16_t cmdId, uint8_t* buffer, uint32_t bufferSize) {
             return 0;
         }
     }
-    qWarning() << sensorName << "- No valid response (" << static_cast<unsigned>(retryCount)
-               << " re-tranmissions attempted)";
+    qWarning("%s - No valid response (%u re-tranmissions attempted)", sensorName, static_cast<unsigned>(retryCount));
     return 1;
 }
 
 void VQS::DumpReplyHdr(const uartReplyHeader_t* header) {
-    qInfo() << "----\nREPLY:\n";
-    qInfo() << "  CmdID: " << static_cast<unsigned>(header->cmdId);
-    qInfo() << "  Status: " << static_cast<unsigned>(header->status);
-    qInfo() << "  Length: " << header->length;
-    qInfo() << "  Checksum: " << header->checksum;
+    qInfo("----\nREPLY:\n");
+    qInfo("  CmdID: %u", static_cast<unsigned>(header->cmdId));
+    qInfo("  Status: %u", static_cast<unsigned>(header->status));
+    qInfo("  Length: %u", static_cast<unsigned>(header->length));
+    qInfo("  Checksum: %u", static_cast<unsigned>(header->checksum));
 }

@@ -35,6 +35,12 @@ constexpr uint16_t kErrorFlags = kFlagChecksumError | kFlagVersionError | kFlagT
 
 constexpr unsigned kPollPauseMs = 100;
 
+// No reply is longer than the answer record. A header announcing more is corrupt: waiting for
+// its payload would hold the read for 40 ms per announced byte (18 minutes for 27,000 bytes).
+constexpr uint16_t kLargestReply = sizeof(answer_t);
+// Replies to other requests skipped in one read for the awaited reply.
+constexpr unsigned kMaxStaleReplies = 4;
+
 uint16_t getU16(const uint8_t* at) {
     return static_cast<uint16_t>(at[0] | (at[1] << 8));
 }
@@ -88,9 +94,16 @@ private:
 #endif
 };
 
-// Reads and checks one packet; also hands back the header's flags, which the
-// acknowledgement wait needs even when the packet carries a payload.
-VQSBuffer readPacket(VQS& vqs, uint16_t* length, uint16_t* flags) {
+// Header fields of a packet that passed its checks.
+struct PacketHeader {
+    uint16_t flags = 0;
+    uint16_t sequence = 0;
+    uint16_t command = 0;
+};
+
+// Reads and checks one packet; also hands back its header fields, which the waits need
+// even when the packet carries a payload.
+VQSBuffer readPacket(VQS& vqs, uint16_t* length, PacketHeader* fields) {
     if (length)
         *length = 0;
     VQSBuffer header(new (std::nothrow) uint8_t[kUsbHeaderSize]());
@@ -106,6 +119,15 @@ VQSBuffer readPacket(VQS& vqs, uint16_t* length, uint16_t* flags) {
     const uint16_t received = getU16(&header[kCheckAt]);
     putU16(&header[kCheckAt], 0);
     const uint16_t payloadLength = getU16(&header[kLengthAt]);
+    const uint16_t marker = getU16(&header[0]);
+    if (marker != kUsbMarker || payloadLength > kLargestReply) {
+        // Whatever follows belongs to the same broken packet; drop it so the next read starts
+        // clean, and let the wait and its retransmission recover.
+        qWarning("%s - corrupt reply header refused (start 0x%04x, payload length %u)", vqs.sensorName,
+                 static_cast<unsigned>(marker), static_cast<unsigned>(payloadLength));
+        vqs.serialDiscardInput();
+        return nullptr;
+    }
 
     VQSBuffer payload;
     uint16_t computed = crc16(header.get(), kUsbHeaderSize, kUsbCrcSeed);
@@ -143,8 +165,11 @@ VQSBuffer readPacket(VQS& vqs, uint16_t* length, uint16_t* flags) {
         return nullptr;
     }
 
-    if (flags)
-        *flags = packetFlags;
+    if (fields) {
+        fields->flags = packetFlags;
+        fields->sequence = getU16(&header[kSequenceAt]);
+        fields->command = getU16(&header[kCommandAt]);
+    }
     if (length)
         *length = payloadLength;
     return payloadLength != 0 ? std::move(payload) : std::move(header);
@@ -162,6 +187,27 @@ void retransmitPending(VQS& vqs) {
     ++vqs.txPackets;
     vqs.txBytes += vqs.pendingRequestLength;
     vqs.serialWrite(packet, vqs.pendingRequestLength);
+}
+
+// Reads the reply to the pending request. A packet answering another request (one answered
+// late, after its resend had been answered as well) is dropped and the read goes on.
+VQSBuffer readAwaitedReply(VQS& vqs, uint16_t* length) {
+    if (!vqs.pendingRequest || vqs.pendingRequestLength < kUsbHeaderSize)
+        return readPacket(vqs, length, nullptr);
+    const uint16_t sequence = getU16(&vqs.pendingRequest[kSequenceAt]);
+    const uint16_t command = getU16(&vqs.pendingRequest[kCommandAt]);
+    for (unsigned dropped = 0; dropped < kMaxStaleReplies; ++dropped) {
+        PacketHeader fields;
+        VQSBuffer packet = readPacket(vqs, length, &fields);
+        if (!packet || (fields.sequence == sequence && fields.command == command))
+            return packet;
+        if (length)
+            *length = 0;
+        qWarning("%s - reply to another request dropped (sequence %u, command 0x%04x; awaited %u, 0x%04x)",
+                 vqs.sensorName, static_cast<unsigned>(fields.sequence), static_cast<unsigned>(fields.command),
+                 static_cast<unsigned>(sequence), static_cast<unsigned>(command));
+    }
+    return nullptr;
 }
 
 void releasePending(VQS& vqs) {
@@ -196,6 +242,8 @@ int VQS::usbSend(uint16_t cmdId, uint8_t* payload, uint16_t length) {
         std::memcpy(&packet[kUsbHeaderSize], payload, length);
     putU16(&packet[kCheckAt], crc16(packet.get(), packetLength, kUsbCrcSeed));
 
+    // Whatever is still unread answered an earlier request; drop it before asking anew.
+    serialDiscardInput();
     ++txPackets;
     txBytes += packetLength;
     serialWrite(packet.get(), packetLength);
@@ -209,10 +257,10 @@ VQSBuffer VQS::getPacket(uint16_t* length) {
 }
 
 VQSBuffer VQS::usbRecv(uint16_t cmdId, uint16_t* length, uint32_t waitSeconds) {
-    (void)cmdId;  // replies are matched to the request by arrival order alone
+    (void)cmdId;  // the awaited reply is known by the pending request's sequence number and command
     const ElapsedClock clock;
     for (;;) {
-        if (VQSBuffer packet = getPacket(length)) {
+        if (VQSBuffer packet = readAwaitedReply(*this, length)) {
             releasePending(*this);
             return packet;
         }
@@ -223,13 +271,12 @@ VQSBuffer VQS::usbRecv(uint16_t cmdId, uint16_t* length, uint32_t waitSeconds) {
     qWarning() << sensorName << "- timeout:  retransmitting request";
     for (unsigned attempt = 1; attempt <= retryCount; ++attempt) {
         retransmitPending(*this);
-        if (VQSBuffer packet = getPacket(length)) {
+        if (VQSBuffer packet = readAwaitedReply(*this, length)) {
             releasePending(*this);
             return packet;
         }
     }
-    qWarning() << sensorName << "- No valid response (" << static_cast<unsigned>(retryCount)
-               << " re-tranmissions attempted)";
+    qWarning("%s - No valid response (%u re-tranmissions attempted)", sensorName, static_cast<unsigned>(retryCount));
     return nullptr;
 }
 
@@ -237,12 +284,12 @@ uint32_t VQS::receiveAck() {
     for (unsigned attempt = 0; attempt <= retryCount; ++attempt) {
         if (attempt != 0)
             retransmitPending(*this);
-        uint16_t flags = 0;
-        if (readPacket(*this, nullptr, &flags) && (flags & kFlagAck)) {
+        PacketHeader fields;
+        if (readPacket(*this, nullptr, &fields) && (fields.flags & kFlagAck)) {
             releasePending(*this);
             return 1;
         }
     }
-    qWarning() << sensorName << "- No ACK (" << static_cast<unsigned>(retryCount) << " re-transissions attempted)";
+    qWarning("%s - No ACK (%u re-transissions attempted)", sensorName, static_cast<unsigned>(retryCount));
     return 0;
 }

@@ -33,6 +33,11 @@ struct Result {
     std::vector<double> microseconds;
 };
 
+void putU16(std::vector<uint8_t>& bytes, size_t at, uint16_t value) {
+    bytes[at] = static_cast<uint8_t>(value & 0xFF);
+    bytes[at + 1] = static_cast<uint8_t>(value >> 8);
+}
+
 // Answers every write with one canned reply, at once.
 class MemoryPort : public SerialPortIo {
 public:
@@ -40,7 +45,13 @@ public:
     SerialOpenResult open(const char*, const SerialPortSettings&) override { return SerialOpenResult::Ok; }
     bool close() override { return true; }
     bool isOpen() const override { return true; }
-    long write(const uint8_t*, uint32_t n) override {
+    long write(const uint8_t* data, uint32_t n) override {
+        // A USB reply echoes the request's sequence number, as the sensor's does.
+        if (n >= kUsbHeaderSize && reply_.size() >= kUsbHeaderSize && reply_[0] == 0x7E && reply_[1] == 0x20) {
+            std::memcpy(&reply_[4], data + 4, 2);
+            putU16(reply_, 10, 0);
+            putU16(reply_, 10, crc16False(reply_.data(), static_cast<uint32_t>(reply_.size())));
+        }
         pending_.insert(pending_.end(), reply_.begin(), reply_.end());
         return static_cast<long>(n);
     }
@@ -60,11 +71,6 @@ private:
     std::vector<uint8_t> reply_;
     std::deque<uint8_t> pending_;
 };
-
-void putU16(std::vector<uint8_t>& bytes, size_t at, uint16_t value) {
-    bytes[at] = static_cast<uint8_t>(value & 0xFF);
-    bytes[at + 1] = static_cast<uint8_t>(value >> 8);
-}
 
 std::vector<uint8_t> uartVersionReply() {
     std::vector<uint8_t> reply(kUartReplyHeaderSize + sizeof(uartVersionRecord_t), 0x31);

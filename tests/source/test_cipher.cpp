@@ -63,7 +63,7 @@ private slots:
         QVERIFY(encryptor.EncryptInit(kTestPassPhrase));
         CapturedLog log;
         QCOMPARE(record(encryptor, alphabet(509)), QByteArray("failed"));
-        QVERIFY2(log.has(QtDebugMsg, "Insufficient buffer size 512  vs. 512"), qPrintable(log.dump()));
+        QVERIFY2(log.has(QtDebugMsg, "Insufficient buffer size 512 vs. 512"), qPrintable(log.dump()));
         // The next piece is handled normally.
         QCOMPARE(record(encryptor, "abc\n").toHex(), QByteArray("56210cfe33436ff4"));
     }

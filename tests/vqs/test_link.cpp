@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include <poll.h>
 #include <termios.h>
 
 #include "pty_pair.h"
@@ -172,13 +173,23 @@ private slots:
         QCOMPARE(capturedLog, QStringList{"new_sensor - error writing to serial port 0x0"});
     }
 
-    void writeReachesDevice() {
+    void writeReachesDeviceAndStaleInputIsDropped() {
         PtyPair pty;
         VQS vqs;
         QVERIFY(open(vqs, pty, 1));
         uint8_t frame[] = {0x5A, 0x00, 0x0D, 0x0A, 0xFF};
         QCOMPARE(vqs.serialWrite(frame, sizeof(frame)), int(sizeof(frame)));
         QCOMPARE(pty.receive(1000), QByteArray(reinterpret_cast<const char*>(frame), sizeof(frame)));
+
+        // Input that has arrived unread is dropped on request; what comes later is read.
+        QVERIFY(pty.send("stale"));
+        pollfd ready{static_cast<int>(vqs.portHandle->nativeHandle()), POLLIN, 0};
+        QCOMPARE(::poll(&ready, 1, 5000), 1);
+        vqs.serialDiscardInput();
+        QVERIFY(pty.send("fresh"));
+        uint8_t reply[5] = {};
+        QCOMPARE(vqs.serialRead(reply, sizeof(reply)), int(sizeof(reply)));
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(reply), sizeof(reply)), QByteArray("fresh"));
     }
 
     // A read returns the moment its n bytes are in, however long the time-outs.

@@ -1,11 +1,14 @@
 // The UART framing against the simulated sensor on a pseudo-terminal: reply checks,
-// the texts left for the user, retransmission and hang-ups. Where the simulator
-// cannot produce a reply (one longer than the receive area), the test plays the device.
+// the texts left for the user, retransmission, late replies, corrupt lengths and hang-ups.
+// Where the simulator cannot produce a reply (the largest record, stray replies), the test
+// plays the device.
 #include <QDateTime>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -193,8 +196,8 @@ private slots:
             QCOMPARE(log.all()[at].type, QtInfoMsg);
             previous = at;
         }
-        QVERIFY(log.all()[log.indexOf("  Status: ")].text.contains(QString::number(code)));
-        QVERIFY(log.all()[log.indexOf("  CmdID: ")].text.contains(QString::number(kVersion)));
+        QCOMPARE(log.all()[log.indexOf("  Status: ")].text, QStringLiteral("  Status: %1").arg(code));
+        QCOMPARE(log.all()[log.indexOf("  CmdID: ")].text, QStringLiteral("  CmdID: %1").arg(kVersion));
     }
 
     void replyProblems_data() {
@@ -231,6 +234,9 @@ private slots:
         QCOMPARE(exchange(kVersion, buffer, sizeof(buffer)), 1);
         const QString after = nowStamp();
         QVERIFY2(log.has(static_cast<QtMsgType>(level), message), qPrintable(log.dump()));
+        // Lines read as their texts: pieces joined by single blanks, none before a closing mark.
+        for (const CapturedLog::Line& line : log.all())
+            QVERIFY2(!QRegularExpression(QStringLiteral("  | [),]")).match(line.text).hasMatch(), qPrintable(line.text));
         const QString status = QString::fromLatin1(vqs->statusText);
         if (text.isEmpty()) {
             QCOMPARE(status, QStringLiteral("None"));
@@ -277,11 +283,11 @@ private slots:
             QCOMPARE(r.bytes, requests[0].bytes);
         QCOMPARE(vqs->retransmissions, 3u);
         QCOMPARE(vqs->txPackets, 4u);
-        QCOMPARE(log.count(" Re-transmitting (cmdID "), 3);
+        QCOMPARE(log.count("new_sensor Re-transmitting (cmdID 66): "), 3);
+        QVERIFY(log.has(QtWarningMsg, "new_sensor Re-transmitting (cmdID 66): 3"));
         QCOMPARE(log.count("Checksum failed: expected "), 4);
         const int last = log.indexOf("- No valid response (");
-        QVERIFY2(last >= 0 && log.all()[last].text.contains("3") &&
-                     log.all()[last].text.contains("re-tranmissions attempted)"),
+        QVERIFY2(last >= 0 && log.all()[last].text == "new_sensor - No valid response (3 re-tranmissions attempted)",
                  qPrintable(log.dump()));
         QVERIFY(vqs->pendingRequest != nullptr);  // kept until the next send
 
@@ -315,43 +321,74 @@ private slots:
         QCOMPARE(exchange(kVersion, buffer, sizeof(buffer)), 0);
     }
 
-    // The receive area holds 8202 payload bytes: a reply that fills it is taken, one that
-    // declares more is refused from its header alone.
-    void replyLongerThanReceiveArea() {
+    // A reply that arrives after its request was resent answers that request only: the
+    // resend's reply is dropped before the next request, and a reply echoing another command
+    // is skipped while the awaited one is read.
+    void lateRepliesAnswerOnlyTheirRequest() {
+        sim->addFault(Fault::onCommand(FaultKind::LateReply, kVersion, 1, 1));
+        attach();
+        vqs->retryCount = 1;
+        uint8_t buffer[kVersionSize];
+        QCOMPARE(exchange(kVersion, buffer, sizeof(buffer)), 0);
+        QCOMPARE(sim->requestCount(kVersion), size_t(2));  // the second reply is on its way
+        vqs->retryCount = 0;
+        uint8_t info[256];
+        QCOMPARE(exchange(vqssim::cmd::UartSensorInfo, info, sizeof(info)), 0);
+
         PtyPair device;
         QVERIFY(device.isValid());
+        QCOMPARE(vqs->disconnect(), VQS_SUCCESS);
         vqs->portPath = device.slavePath();
         QCOMPARE(vqs->connect(), VQS_SUCCESS);
+        QCOMPARE(vqs->uartSend(kVersion, nullptr, 0), 0);
+        QCOMPARE(device.receive(1000).size(), 8);
+        QVERIFY(device.send(uartReply(0x43, 0, "earlier") + uartReply(kVersion, 0, "awaited")));
+        CapturedLog log;
+        char reply[16] = {};
+        QCOMPARE(vqs->uartRecv(kVersion, reinterpret_cast<uint8_t*>(reply), sizeof(reply)), 0);
+        QCOMPARE(QByteArray(reply), QByteArray("awaited"));
+        QVERIFY2(log.has(QtWarningMsg, "cmdID mismatch: expected 66, received 67"), qPrintable(log.dump()));
+    }
 
-        const int areaPayload = int(kUartRxAreaSize - kUartReplyHeaderSize);
-        QByteArray payload(areaPayload, '\0');
+    // The largest record is taken whole; a header announcing more is refused from its header
+    // alone, before its payload is waited for (1000 ms + 40 ms per announced byte), and the
+    // retransmission recovers.
+    void replyLongerThanAnyRecord() {
+        sim->addFault(Fault::onCommand(FaultKind::OversizeLength, kVersion, 1, 1, 8000));
+        sim->addFault(Fault::onCommand(FaultKind::TruncatedPayload, kVersion, 1, 1, 0));
+        attach();
+        vqs->retryCount = 1;
+        CapturedLog log;
+        uint8_t buffer[kVersionSize];
+        auto version = std::async(std::launch::async, [&] { return exchange(kVersion, buffer, sizeof(buffer)); });
+        const bool done = version.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+        if (!done)
+            sim->close();  // the hang-up ends the stuck read
+        QVERIFY(done);
+        QCOMPARE(version.get(), 0);
+        QCOMPARE(sim->requestCount(kVersion), size_t(2));
+        QVERIFY2(QByteArray(vqs->statusText).startsWith("Rx Payload Too Big\n("), vqs->statusText);
+        QVERIFY2(log.has(QtCriticalMsg, "- reply payload larger than any reply (4132 < 8000)"), qPrintable(log.dump()));
+
+        PtyPair device;
+        QVERIFY(device.isValid());
+        QCOMPARE(vqs->disconnect(), VQS_SUCCESS);
+        vqs->portPath = device.slavePath();
+        QCOMPARE(vqs->connect(), VQS_SUCCESS);
+        QByteArray payload(int(sizeof(answer_t)), '\0');
         for (int i = 0; i < payload.size(); ++i)
             payload[i] = static_cast<char>(i * 7);
-        std::vector<uint8_t> buffer(areaPayload);
+        std::vector<uint8_t> roomy(kUartRxAreaSize);
         QCOMPARE(vqs->uartSend(kVersion, nullptr, 0), 0);
         QCOMPARE(device.receive(1000).size(), 8);
         // Sent from a thread: the reply may be larger than the terminal's buffer.
         bool sent = false;
         std::thread sender([&] { sent = device.send(uartReply(kVersion, 0, payload)); });
-        const int result = vqs->uartRecv(kVersion, buffer.data(), static_cast<uint32_t>(buffer.size()));
+        const int result = vqs->uartRecv(kVersion, roomy.data(), static_cast<uint32_t>(roomy.size()));
         sender.join();
         QVERIFY(sent);
         QCOMPARE(result, 0);
-        QCOMPARE(QByteArray(reinterpret_cast<const char*>(buffer.data()), areaPayload), payload);
-
-        CapturedLog log;
-        const uint64_t readBefore = vqs->rxBytes;
-        QCOMPARE(vqs->uartSend(kVersion, nullptr, 0), 0);
-        QCOMPARE(device.receive(1000).size(), 8);
-        std::thread late([&] { device.send(uartReply(kVersion, 0, payload + "x")); });
-        const int refused = vqs->uartRecv(kVersion, buffer.data(), static_cast<uint32_t>(buffer.size()));
-        QCOMPARE(vqs->rxBytes - readBefore, uint64_t(6));
-        std::vector<uint8_t> rest(areaPayload + 1);  // the payload was left unread; take it off the line
-        QCOMPARE(vqs->serialRead(rest.data(), static_cast<uint32_t>(rest.size())), areaPayload + 1);
-        late.join();
-        QCOMPARE(refused, 1);
-        QVERIFY2(QByteArray(vqs->statusText).startsWith("Rx Payload Too Big\n("), vqs->statusText);
-        QVERIFY(log.has(QtCriticalMsg, "reply payload larger than the receive area"));
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(roomy.data()), payload.size()), payload);
     }
 };
 

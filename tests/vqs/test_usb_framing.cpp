@@ -1,9 +1,12 @@
 // The USB framing against the simulated sensor on a pseudo-terminal: sequence numbers,
-// retransmission, the sensor's error flags, the reply wait and hang-ups. Zero-length
-// replies and acknowledgements are played by the test on its own pseudo-terminal.
+// retransmission, the sensor's error flags, the reply wait, late replies, corrupt headers
+// and hang-ups. Zero-length replies, acknowledgements and stray packets are played by the
+// test on its own pseudo-terminal.
 #include <QElapsedTimer>
 #include <QtTest>
 
+#include <chrono>
+#include <future>
 #include <memory>
 #include <vector>
 
@@ -74,7 +77,7 @@ private slots:
     }
 
     // New requests count up from 1; a retransmission repeats the number with flag 0x0002 and
-    // a check value the sensor accepts; replies are taken by arrival order alone.
+    // a check value the sensor accepts.
     void sequenceNumbersAndRetransmission() {
         attach();
         vqs->retryCount = 2;
@@ -108,18 +111,20 @@ private slots:
         QCOMPARE(vqs->retransmissions, 1u);
         QCOMPARE(vqs->usbSequence, uint16_t(4));
 
-        // A reply echoing another command is still the answer.
+        // A reply echoing another command answers no request of ours: the resend's reply is taken.
         sim->addFault(Fault::onCommand(FaultKind::WrongCommand, kVersion, 1, 1));
         sim->clearLog();
         QVERIFY(exchange(kVersion, &length, 1));
-        QCOMPARE(sim->requestCount(), size_t(1));
+        QCOMPARE(sim->requestCount(), size_t(2));
+        QVERIFY(log.has(QtWarningMsg, "- reply to another request dropped"));
 
         // The number wraps at 16 bits.
+        sim->clearLog();
         vqs->usbSequence = 0xFFFF;
         QVERIFY(exchange(kVersion, &length, 1));
         QVERIFY(exchange(kVersion, &length, 1));
-        QCOMPARE(sim->requests()[1].sequence, uint16_t(0xFFFF));
-        QCOMPARE(sim->requests()[2].sequence, uint16_t(0));
+        QCOMPARE(sim->requests()[0].sequence, uint16_t(0xFFFF));
+        QCOMPARE(sim->requests()[1].sequence, uint16_t(0));
     }
 
     // Packets that cannot be built never reach the wire and use no sequence number.
@@ -211,7 +216,7 @@ private slots:
         const int timeout = log.indexOf("- timeout:  retransmitting request");
         const int gaveUp = log.indexOf("- No valid response (");
         QVERIFY2(timeout >= 0 && gaveUp > timeout, qPrintable(log.dump()));
-        QVERIFY(log.all()[gaveUp].text.contains("2") && log.all()[gaveUp].text.contains("re-tranmissions attempted)"));
+        QCOMPARE(log.all()[gaveUp].text, QStringLiteral("new_sensor - No valid response (2 re-tranmissions attempted)"));
 
         sim->clearFaults();
         sim->clearLog();
@@ -220,6 +225,59 @@ private slots:
         QVERIFY(exchange(kVersion, &length, 3));
         QCOMPARE(sim->requestCount(), size_t(1));
         QCOMPARE(log.count("- timeout:  retransmitting request"), 0);
+    }
+
+    // A reply that arrives after its request was resent answers that request only: the
+    // resend's reply is not taken for the next command's, nor is any packet whose sequence
+    // number or command differs from the awaited request's.
+    void lateRepliesAnswerOnlyTheirRequest() {
+        sim->addFault(Fault::onCommand(FaultKind::LateReply, kVersion, 1, 1));
+        attach();
+        vqs->retryCount = 1;
+        QCOMPARE(vqs->usbGetVersion(), VQS_SUCCESS);
+        QCOMPARE(sim->requestCount(kVersion), size_t(2));  // the second reply is on its way
+        QCOMPARE(vqs->usbGetSensorName(), VQS_SUCCESS);
+        QCOMPARE(QByteArray(vqs->sensorName), QByteArray("VQS-SIM-0001"));
+        QCOMPARE(sim->requestCount(vqssim::cmd::UsbSensorName), size_t(1));
+
+        PtyPair device;
+        QVERIFY(device.isValid());
+        QCOMPARE(vqs->disconnect(), VQS_SUCCESS);
+        vqs->portPath = device.slavePath();
+        QCOMPARE(vqs->connect(), VQS_SUCCESS);
+        QCOMPARE(vqs->usbSend(kVersion, nullptr, 0), 0);
+        const QByteArray request = device.receive(1000);
+        QCOMPARE(request.size(), 16);
+        const uint16_t sequence = u16(std::vector<uint8_t>(request.begin(), request.end()), 4);
+        QVERIFY(device.send(usbPacket(0, uint16_t(sequence - 1), kVersion, "earlier") +
+                            usbPacket(0, sequence, vqssim::cmd::UsbSensorName, "other") +
+                            usbPacket(0, sequence, kVersion, "awaited")));
+        CapturedLog log;
+        uint16_t length = 0;
+        const VQSBuffer reply = vqs->usbRecv(kVersion, &length, 1);
+        QVERIFY(reply);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(reply.get()), length), QByteArray("awaited"));
+        QCOMPARE(log.count("- reply to another request dropped"), 2);
+        QCOMPARE(vqs->retransmissions, 1u);  // the simulator's late reply only
+    }
+
+    // A header announcing more payload than any reply holds is refused before its payload is
+    // waited for (40 ms per announced byte: 18 minutes for 27,000); retransmission recovers.
+    void corruptHeaderRefusedAtOnce() {
+        sim->addFault(Fault::onCommand(FaultKind::OversizeLength, kVersion, 1, 1, 27000));
+        sim->addFault(Fault::onCommand(FaultKind::TruncatedPayload, kVersion, 1, 1, 0));
+        attach();
+        vqs->retryCount = 1;
+        CapturedLog log;
+        auto version = std::async(std::launch::async, [this] { return vqs->usbGetVersion(); });
+        const bool done = version.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+        if (!done)
+            sim->close();  // the hang-up ends the stuck read
+        QVERIFY(done);
+        QCOMPARE(version.get(), VQS_SUCCESS);
+        QCOMPARE(sim->requestCount(kVersion), size_t(2));
+        QVERIFY2(log.has(QtWarningMsg, "- corrupt reply header refused (start 0x207e, payload length 27000)"),
+                 qPrintable(log.dump()));
     }
 
     // The device disappears mid-exchange: the wait ends at its limit with nothing, and a

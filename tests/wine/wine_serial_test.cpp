@@ -180,6 +180,14 @@ void runUsb(const char* com) {
     elapsed = nowMs() - t0;
     check(got == 0, "empty read returns 0");
     check(elapsed > 650 && elapsed < 1100, "empty read ends at 100 + 16 x 40 ms", fmt("%.1f ms", elapsed));
+
+    // Request 4: a reply left unread is dropped by purging the input (before a new request).
+    request = usbPacket(4, 0x019A);
+    port->write(request.data(), 16);
+    Sleep(300);
+    check(port->discardInput(), "input purged");
+    got = port->read(header, 16);
+    check(got == 0, "a purged reply is not read", fmt("%.0f bytes", double(got)));
     check(port->close(), "close");
 
     // The port can be opened again after closing (handles are really released).

@@ -30,6 +30,8 @@ const KindName kKindNames[] = {
     {FaultKind::ChunkOutOfSequence, "chunkseq"},
     {FaultKind::SilentBootloader, "silentboot"},
     {FaultKind::PayloadSize, "size"},
+    {FaultKind::LateReply, "late"},
+    {FaultKind::OversizeLength, "oversize"},
 };
 
 bool parseNumber(const std::string& s, int64_t* out) {
@@ -144,6 +146,16 @@ bool hasFault(const std::vector<FaultKind>& kinds, FaultKind k) {
     for (FaultKind x : kinds)
         if (x == k) return true;
     return false;
+}
+
+void holdLateReply(Simulator::Impl& d, const std::vector<FaultKind>& kinds, const std::vector<int64_t>& values) {
+    if (!hasFault(kinds, FaultKind::LateReply)) return;
+    // The client's resend is the sign that it has given up on this reply; the pump answers
+    // the resend afterwards, so both replies arrive.
+    const auto until = Simulator::Impl::Clock::now() +
+                       std::chrono::milliseconds(faultValue(kinds, values, FaultKind::LateReply, 10000));
+    while (d.rx.empty() && !d.stopping && Simulator::Impl::Clock::now() < until)
+        if (d.readSome(20) < 0) return;
 }
 
 std::vector<FaultKind> Simulator::Impl::faultsFor(const Request& r, std::vector<int64_t>* values) {

@@ -155,5 +155,7 @@ struct Simulator::Impl {
 int64_t faultValue(const std::vector<FaultKind>& kinds, const std::vector<int64_t>& values, FaultKind k,
                    int64_t fallback);
 bool hasFault(const std::vector<FaultKind>& kinds, FaultKind k);
+// LateReply: returns once the client has sent again (or the fault's time is up).
+void holdLateReply(Simulator::Impl& d, const std::vector<FaultKind>& kinds, const std::vector<int64_t>& values);
 
 }  // namespace vqssim

@@ -66,6 +66,7 @@ void Simulator::Impl::pumpUart() {
 std::vector<uint8_t> Simulator::Impl::encodeUart(const Request& r, const Reply& reply,
                                                   const std::vector<FaultKind>& kinds,
                                                   const std::vector<int64_t>& values) {
+    holdLateReply(*this, kinds, values);
     std::vector<uint8_t> payload = reply.payload;
     if (hasFault(kinds, FaultKind::PayloadSize))
         payload.resize(size_t(faultValue(kinds, values, FaultKind::PayloadSize, 0)), 0);
@@ -80,6 +81,11 @@ std::vector<uint8_t> Simulator::Impl::encodeUart(const Request& r, const Reply& 
     if (hasFault(kinds, FaultKind::BadCrc)) crc ^= uint16_t(faultValue(kinds, values, FaultKind::BadCrc, 0x5A5A));
     f[4] = uint8_t(crc);
     f[5] = uint8_t(crc >> 8);
+    if (hasFault(kinds, FaultKind::OversizeLength)) {
+        const uint16_t announced = uint16_t(faultValue(kinds, values, FaultKind::OversizeLength, 27000));
+        f[2] = uint8_t(announced);
+        f[3] = uint8_t(announced >> 8);
+    }
     if (hasFault(kinds, FaultKind::TruncatedHeader))
         f.resize(std::min<size_t>(kRepHeader - 1, size_t(faultValue(kinds, values, FaultKind::TruncatedHeader, 3))));
     else if (hasFault(kinds, FaultKind::TruncatedPayload) && !payload.empty())

@@ -77,6 +77,7 @@ void Simulator::Impl::pumpUsb() {
 std::vector<uint8_t> Simulator::Impl::encodeUsb(const Request& r, const Reply& reply,
                                                  const std::vector<FaultKind>& kinds,
                                                  const std::vector<int64_t>& values) {
+    holdLateReply(*this, kinds, values);
     std::vector<uint8_t> payload = reply.payload;
     if (hasFault(kinds, FaultKind::ReplyStatus)) {
         uint16_t code = uint16_t(faultValue(kinds, values, FaultKind::ReplyStatus, 0x05));
@@ -98,6 +99,8 @@ std::vector<uint8_t> Simulator::Impl::encodeUsb(const Request& r, const Reply& r
     uint16_t crc = simCrc16(p.data(), p.size(), 0xFFFF);
     if (hasFault(kinds, FaultKind::BadCrc)) crc ^= uint16_t(faultValue(kinds, values, FaultKind::BadCrc, 0x5A5A));
     set16(p, 10, crc);
+    if (hasFault(kinds, FaultKind::OversizeLength))
+        set16(p, 8, uint16_t(faultValue(kinds, values, FaultKind::OversizeLength, 27000)));
     if (hasFault(kinds, FaultKind::TruncatedHeader))
         p.resize(std::min<size_t>(kHeader - 1, size_t(faultValue(kinds, values, FaultKind::TruncatedHeader, 8))));
     else if (hasFault(kinds, FaultKind::TruncatedPayload) && !payload.empty())

@@ -65,6 +65,11 @@
 //         flag 0x0010; bytes before a 0x7E 0x20 start are skipped as noise. Unknown command ->
 //         uint16 result code 5. Each reply echoes the request's sequence number and command.
 //
+// Faults a client must survive without mixing up replies: "late" holds a reply until the client
+// has resent its request, then sends it and answers the resend too (two replies to one request,
+// the first after the client's time-out); "oversize" sends a header announcing far more payload
+// (27000 bytes) than follows.
+//
 // USB firmware chunks (0x01A4, 76-byte request): reply payload uint32 status, uint32 chunk.
 //   status 3 = written; 1 = check value wrong (chained CRC-16 over the 64 data bytes, seed 0xFFFF
 //   for chunk 0, else the previous chunk's value); 2 = chunk number out of sequence (the reply
@@ -184,6 +189,12 @@ enum class FaultKind {
     SilentBootloader,    // on 0x63: reply normally, then ignore every bootloader byte
     PayloadSize,         // payload cut or zero-extended to value bytes; length and check value
                          // stay consistent (a well-formed reply of the wrong size)
+    LateReply,           // hold the reply until the client sends again (its resend), at most
+                         // value ms (default 10000), then send it; the resend is answered too,
+                         // so two replies to one request arrive, the first after its time-out
+    OversizeLength,      // header's length field = value (default 27000) after the check value
+                         // is set; the real payload follows (a short body; with
+                         // truncpayload=0 no body at all)
 };
 
 // A fault fires on a request chosen by one trigger:
@@ -214,7 +225,7 @@ struct Fault {
 // (K-th request with command ID; numbers decimal or 0x hex); TIMES 0 = every match.
 // Example: "delay=1500@cmd:0x42#2*3" delays the replies to the 2nd, 3rd and 4th version request. Kinds: noreply badcrc wrongcmd truncheader
 // truncpayload status usbflags delay garbage garbagebefore hangup chunkrefused chunkseq
-// silentboot size. Returns false with a message in *error.
+// silentboot size late oversize. Returns false with a message in *error.
 bool parseFault(const std::string& text, Fault* fault, std::string* error);
 const char* faultKindName(FaultKind kind);
 
