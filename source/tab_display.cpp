@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "lumocustomplot.h"
+#include "runplots.h"
 #include "runregistry.h"
 #include "sensoridentity.h"
 #include "tarnlitesystemtab.h"
@@ -37,44 +38,8 @@ const StatusLine kStatusLines[] = {
     {0x26, kStyleOrange, "Sensor Initializing"},
 };
 
-// Curves of the page: plot, value axis, pen colour, legend label (if any).
-const char* const kConcColour = "#CC483D";
-struct EnviroCurve {
-    bool rightAxis;
-    const char* colour;
-};
-const EnviroCurve kEnviroCurves[] = {
-    {false, "#CC483D"},  // temperature
-    {true, "#FFAD2B"},   // pressure
-    {false, "#1FB8A1"},  // relative humidity
-};
-
-QPen curvePen(const char* colour) {
-    return QPen(QBrush(QColor(colour)), 1, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-}
-
-QPen linePen(const char* colour) {
-    return QPen(QBrush(QColor(colour)), 1, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin);
-}
-
-// The page's light look over the widget's dark defaults.
-void styleLight(QCustomPlot* plot) {
-    const QPen axisPen = linePen("#000000");
-    const QPen gridPen = linePen("#e6e6e7");
-    const QColor black("#000000");
-    plot->setBackground(QBrush(QColor("#FFFFFF")));
-    plot->xAxis->setBasePen(axisPen);
-    plot->xAxis->setTickPen(axisPen);
-    plot->xAxis->setTickLabelColor(black);
-    plot->xAxis->setLabelColor(black);
-    for (QCPAxis* axis : {plot->yAxis, plot->yAxis2}) {
-        axis->setBasePen(linePen("#FFFFFF"));
-        axis->setTickPen(gridPen);
-        axis->setTickLabelColor(black);
-        axis->setLabelColor(black);
-        axis->grid()->setPen(gridPen);
-    }
-}
+// Curves of the environment plot (shared with the run's pictures).
+using runplots::kEnviroCurves;
 
 // Fills an opaque widget with its background colour before it paints itself.
 class PlainBackground : public QObject {
@@ -93,28 +58,16 @@ public:
 }  // namespace
 
 void TarnLiteSystemTab::setupPlots() {
-    concAxisMax = 120;
+    concAxisMax = runplots::kConcAxisStart;
 
-    LumoCustomPlot* conc = ui->plot_conc;
     // Both plots paint every pixel from their buffers; nothing to erase first.
-    conc->setAttribute(Qt::WA_OpaquePaintEvent);
+    ui->plot_conc->setAttribute(Qt::WA_OpaquePaintEvent);
     ui->plot_enviro->setAttribute(Qt::WA_OpaquePaintEvent);
-    conc->addGraph();
-    conc->graph(0)->setPen(curvePen(kConcColour));
-    conc->yAxis->setRange(-10, concAxisMax);
-    styleLight(conc);
-
-    LumoCustomPlot* enviro = ui->plot_enviro;
+    runplots::setUpConcPlot(ui->plot_conc);
+    runplots::setUpEnviroPlot(ui->plot_enviro);
     QLabel* legends[] = {ui->label_tempLegend, ui->label_pressureLegend, ui->label_humidityLegend};
-    for (int i = 0; i < 3; ++i) {
-        const EnviroCurve& curve = kEnviroCurves[i];
-        if (curve.rightAxis)
-            enviro->yAxis2->setVisible(true);
-        enviro->addGraph(enviro->xAxis, curve.rightAxis ? enviro->yAxis2 : enviro->yAxis);
-        enviro->graph(i)->setPen(curvePen(curve.colour));
-        legends[i]->setStyleSheet(QStringLiteral("QLabel{color:%1;}").arg(QLatin1String(curve.colour)));
-    }
-    styleLight(enviro);
+    for (int i = 0; i < 3; ++i)
+        legends[i]->setStyleSheet(QStringLiteral("QLabel{color:%1;}").arg(QLatin1String(kEnviroCurves[i].colour)));
 }
 
 void TarnLiteSystemTab::setupValueLabels() {

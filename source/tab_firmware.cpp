@@ -57,6 +57,11 @@ const SensorTypeUpgrade* upgradeEntry(uint32_t type) {
 
 const char* const kWideBox = "QLabel{min-width: 500px;}";
 
+// A sensor on its own USB port takes no firmware (the press says so); an
+// upgrade found for it is shown as one that needs the UART port.
+const char* const kUsbUpgradeText = "Upgrade Needs UART";
+const char* const kUsbUpgradeTip = "Firmware upgrades need the sensor's UART port (a USB-to-UART adapter).";
+
 // "%u.%u.%u.%u" at the start of the text, each number kept modulo 256. Parsed
 // with strtoul so an over-long number stays defined; false unless all four are there.
 bool parseVersion(const char* text, unsigned parts[4]) {
@@ -108,6 +113,17 @@ void TarnLiteSystemTab::setFirmwareServer(const QString& baseUrl, const QList<QB
 void TarnLiteSystemTab::setFirmwareButton(bool enabled, const QString& text) {
     ui->pushButton_updateFirmware->setEnabled(enabled);
     ui->pushButton_updateFirmware->setText(text);
+    ui->pushButton_updateFirmware->setToolTip(QString());
+}
+
+void TarnLiteSystemTab::offerUpgrade() {
+    if (sensor->transport == 0) {
+        // Still pressable: the press explains why no upgrade runs here.
+        setFirmwareButton(true, QLatin1String(kUsbUpgradeText));
+        ui->pushButton_updateFirmware->setToolTip(QLatin1String(kUsbUpgradeTip));
+        return;
+    }
+    setFirmwareButton(true, QStringLiteral("Upgrade Firmware"));
 }
 
 void TarnLiteSystemTab::clearFirmwareUrl() {
@@ -144,7 +160,7 @@ void TarnLiteSystemTab::checkFirmware() {
     if (onDisk >= 0) {
         firmwareUpgradeAvailable = onDisk == 1;
         if (firmwareUpgradeAvailable)
-            setFirmwareButton(true, QStringLiteral("Upgrade Firmware"));
+            offerUpgrade();
         else
             setFirmwareButton(false, QStringLiteral("Firmware Up-to-Date"));
         return;
@@ -237,7 +253,7 @@ void TarnLiteSystemTab::takeLookupReply(const QByteArray& body) {
         }
     }
     if (firmwareUrl[0] != '\0')
-        setFirmwareButton(true, QStringLiteral("Upgrade Firmware"));
+        offerUpgrade();
     else
         setFirmwareButton(false, QStringLiteral("Firmware Up-to-Date"));
 }
@@ -278,6 +294,9 @@ int TarnLiteSystemTab::writeFirmware(const QString& imagePath) {
     progressDialog->setWindowModality(Qt::WindowModal);
     progressDialog->setMinimumDuration(0);
     progressDialog->setValue(0);
+    // Shown now, not on its timer once events run: a box the write opens
+    // meanwhile (the missing flasher) must come out on top of it.
+    progressDialog->show();
 
     // The sensor object shows nothing itself; a missing flasher is told here.
     sensor->userError = [](const QString& text, const QString& informativeText) {
@@ -285,17 +304,41 @@ int TarnLiteSystemTab::writeFirmware(const QString& imagePath) {
     };
     QByteArray path = imagePath.toLatin1();
     const int result = sensor->updateFirmware(path.data());
-    if (result != 0) {
-        qDebug() << sensor->sensorName << ": firmware update failed";
-        messageBox(QString::fromLatin1(sensor->sensorName), QStringLiteral("There was an error updating firmware!"),
-                    kWideBox);
-    } else {
+    if (result == 0) {
         qDebug() << sensor->sensorName << ": firmware update successful";
         progressDialog->setValue(100);
     }
+    // Gone before a failure is told, so it never covers the box.
     delete progressDialog;
     progressDialog = nullptr;
+    if (result != 0)
+        showWriteFailure();
     return result;
+}
+
+void TarnLiteSystemTab::showWriteFailure() {
+    qDebug() << sensor->sensorName << ": firmware update failed";
+    messageBox(QString::fromLatin1(sensor->sensorName), QStringLiteral("There was an error updating firmware!"),
+               kWideBox);
+}
+
+bool TarnLiteSystemTab::storeDownload(const QByteArray& image) {
+    if (image.isEmpty()) {
+        qWarning() << sensor->sensorName << "- downloaded firmware image is empty";
+        return false;
+    }
+    QFile file(firmwareDownloadPath);
+    bool stored = !firmwareDownloadPath.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    if (stored) {
+        stored = file.write(image) == image.size();
+        file.close();
+        stored = stored && file.error() == QFileDevice::NoError;
+    }
+    if (!stored) {
+        qWarning() << sensor->sensorName << "- firmware image could not be stored at" << firmwareDownloadPath;
+        QFile::remove(firmwareDownloadPath);
+    }
+    return stored;
 }
 
 void TarnLiteSystemTab::runOnDiskUpgrade() {
@@ -310,33 +353,19 @@ void TarnLiteSystemTab::runDownloadUpgrade(const QByteArray& image) {
         setFirmwareButton(true, QStringLiteral("Upgrade Firmware"));
         return;
     }
-    // An image that is missing or not stored whole must never reach the sensor.
-    QFile file(firmwareDownloadPath);
-    bool stored = !image.isEmpty() && !firmwareDownloadPath.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    // An image that is missing or not stored whole never reaches the sensor;
+    // it fails like any write, and the server hears of it.
+    const bool stored = storeDownload(image);
+    int result = 1;
     if (stored) {
-        stored = file.write(image) == image.size();
-        file.close();
-        stored = stored && file.error() == QFileDevice::NoError;
+        result = writeFirmware(firmwareDownloadPath);
+        QFile::remove(firmwareDownloadPath);
+        // The write may have changed the sensor's version.
+        sensor->connect();
+        sensor->getVersion();
+    } else {
+        showWriteFailure();
     }
-    if (!stored) {
-        qWarning() << sensor->sensorName << "- firmware image could not be stored at" << firmwareDownloadPath;
-        if (!firmwareDownloadPath.isEmpty())
-            QFile::remove(firmwareDownloadPath);
-        messageBox(QString::fromLatin1(sensor->sensorName), QStringLiteral("There was an error updating firmware!"),
-                    kWideBox);
-        clearFirmwareUrl();
-        upgradeState = kAwaitLookup;
-        setFirmwareButton(false, QStringLiteral("Firmware Up-to-Date"));
-        return;
-    }
-
-    const int result = writeFirmware(firmwareDownloadPath);
-    if (result != 0)
-        clearFirmwareUrl();
-    QFile::remove(firmwareDownloadPath);
-
-    sensor->connect();
-    sensor->getVersion();
 
     QJsonObject status;
     status.insert(QStringLiteral("name"), QString::fromLatin1(sensor->sensorName));

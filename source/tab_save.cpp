@@ -9,6 +9,7 @@
 #include <QStandardPaths>
 
 #include "runfiles.h"
+#include "runplots.h"
 #include "runregistry.h"
 #include "tarnlitesystemtab.h"
 #include "testnotedialog.h"
@@ -134,6 +135,10 @@ int TarnLiteSystemTab::saveData(QString saveDirectory) {
 
     writeTestNotes(encSaveDir);
     writeTestNotes(saveDirectory);
+    // Pictures of the run as the plots show it, beside its table; the data is
+    // saved even when they cannot be written.
+    if (!runplots::writePictures(ui->plot_conc, ui->plot_enviro, saveDirectory))
+        qWarning() << "could not write the run's plots into" << saveDirectory;
     return 0;
 }
 

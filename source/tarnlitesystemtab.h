@@ -167,6 +167,13 @@ private:
     // On-disk version file against the sensor: 1 newer, 0 not newer, -1 no file.
     int onDiskImageNewer() const;
     void setFirmwareButton(bool enabled, const QString& text);
+    // Enables the button for an upgrade found (shown as needing UART on USB).
+    void offerUpgrade();
+    // Debug line and box of a write that did not happen or failed.
+    void showWriteFailure();
+    // The downloaded image at firmwareDownloadPath; false (nothing kept) when
+    // it is empty or cannot be stored whole.
+    bool storeDownload(const QByteArray& image);
     void takeLookupReply(const QByteArray& body);
     void runOnDiskUpgrade();
     void runDownloadUpgrade(const QByteArray& image);

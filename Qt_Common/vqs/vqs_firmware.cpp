@@ -40,6 +40,11 @@ constexpr int kFlasherTailLimit = 4096;
 // address and length is honoured by every version that has it, and the flasher
 // refuses a mix of both forms.
 const char* const kFlasherRegion = "0x08001800:0x1C800";
+// The largest image that fits the application region. The flasher cuts a longer
+// file at the region's end and still reports success, so a longer image is
+// refused. (Over USB the sensor acknowledges every chunk it writes: it is the
+// judge of what fits, and a refused chunk fails the transfer.)
+constexpr qint64 kApplicationAreaBytes = 114 * 1024;
 
 #ifdef Q_OS_WIN
 const char* const kFlasherFileName = "/stm32flash.exe";
@@ -52,6 +57,29 @@ const char* const kFlasherFileName = "/stm32flash";
 const QRegularExpression& progressPattern() {
     static const QRegularExpression pattern(QStringLiteral("((\\d+).(\\d+)%)"));
     return pattern;
+}
+
+// A readable, non-empty image no larger than the application region (logged
+// when not); checked before the sensor is touched.
+bool imageFitsSensor(const char* sensorName, const char* path) {
+    const QFileInfo info(QString::fromLatin1(path));
+    if (!info.isFile() || !info.isReadable()) {
+        qWarning() << sensorName << "- Unable to find or access '" << path << "'";
+        return false;
+    }
+    const qint64 size = info.size();
+    if (size > kApplicationAreaBytes) {
+        qWarning().noquote() << sensorName
+                             << QStringLiteral("- firmware image too large for the sensor: %1 bytes, at most %2")
+                                    .arg(size)
+                                    .arg(kApplicationAreaBytes);
+        return false;
+    }
+    if (size == 0) {
+        qWarning() << sensorName << "- firmware image is empty";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -164,6 +192,10 @@ QString VQS::flasherPath() const {
 }
 
 VQSStatus VQS::uartUpdateFirmware(char* path) {
+    // Checked before the sensor is sent to its bootloader: an empty image would
+    // leave it there with nothing written.
+    if (!imageFitsSensor(sensorName, path))
+        return VQS_FAILURE;
     const QString flasher = flasherPath();
     if (flasher.isEmpty()) {
         qWarning() << sensorName << "- flasher not found";

@@ -25,6 +25,7 @@
 #include <memory>
 
 #include "box_answerer.h"
+#include "captured_log.h"
 #include "simulator.h"
 #include "sim_link.h"
 #include "tarnlitesystemtab.h"
@@ -316,9 +317,22 @@ private slots:
                  QStringLiteral("Server Unreachable: %1").arg(int(QNetworkReply::SslHandshakeFailedError)));
     }
 
+    // An upgrade found for a USB sensor is shown as needing UART, never as one to run;
+    // pressing still explains, and asks the server for nothing.
     void usbSensorIsRefused() {
+        const QString versionFile = appDir() + QStringLiteral("/ondiskfwv.bin");
+        QVERIFY(writeBytes(versionFile, "9.0.0.0\n"));
+        auto onDisk = makePage(4, {3, 1, 1, 0}, 0);
+        onDisk->checkFirmware();
+        QFile::remove(versionFile);
+        QCOMPARE(button(*onDisk)->text(), QStringLiteral("Upgrade Needs UART"));
+
         auto page = makePage(4, {3, 1, 1, 0}, 0);
         check(*page);
+        QCOMPARE(button(*page)->text(), QStringLiteral("Upgrade Needs UART"));
+        QVERIFY(button(*page)->isEnabled());
+        QCOMPARE(button(*page)->toolTip(),
+                 QStringLiteral("Firmware upgrades need the sensor's UART port (a USB-to-UART adapter)."));
         clearRequests();
         BoxAnswerer watcher;
         button(*page)->click();
@@ -447,23 +461,49 @@ private slots:
         QCOMPARE(readBytes(path("flashed.bin")), image);
     }
 
-    void unstorableDownloadStops() {
+    // A download that cannot be used fails like a write: no flasher, the box, the
+    // failure report. A UART image beyond the application area (114 KiB from page 6)
+    // would be cut short by the flasher while it reports success.
+    void unusableDownloadFails_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("empty body") << "empty";
+        QTest::newRow("not storable") << "blocked";
+        QTest::newRow("too large") << "large";
+    }
+    void unusableDownloadFails() {
+        QFETCH(QString, kind);
         installFlasher(true);
         const QString blocker = appDir() + QStringLiteral("/TempData/fw_dir.bin");
-        QDir().mkpath(blocker);  // a directory where the image would be stored
-        configure({{"image_name", "fw_dir.bin"}});
+        if (kind == QLatin1String("blocked")) {
+            QDir().mkpath(blocker);  // a directory where the image would be stored
+            configure({{"image_name", "fw_dir.bin"}});
+        } else {
+            const QString source = path("unusable.bin");
+            QVERIFY(writeBytes(source, kind == QLatin1String("large") ? QByteArray(114 * 1024 + 1, '\x5a') : QByteArray()));
+            configure({{"image_file", source}});
+        }
+        vqssim::Simulator sim(vqssim::Framing::Uart);
         auto page = makePage(4, {3, 1, 1, 0});
+        QVERIFY(startSensor(sim, *page));
         check(*page);
         clearRequests();
+        CapturedLog log;
         BoxAnswerer watcher;
         button(*page)->click();
-        QTRY_COMPARE(watcher.seen.size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(page->upgradeState, 3, 20000);
         QDir().rmdir(blocker);
+        QVERIFY2(log.has(QtDebugMsg, QStringLiteral(": firmware update failed")), qPrintable(log.dump()));
+        if (kind == QLatin1String("large"))
+            QVERIFY(log.has(QtWarningMsg, QStringLiteral("- firmware image too large for the sensor: 116737 bytes")));
+        QCOMPARE(watcher.texts(), QStringList{"VQS-SIM-0001"});
         QCOMPARE(watcher.seen[0].informativeText, QStringLiteral("There was an error updating firmware!"));
         QCOMPARE(flasherRuns(), 0);
+        QCOMPARE(sim.requestCount(vqssim::cmd::UartEnterBootloader), size_t(0));
+        QVERIFY(!QFile::exists(appDir() + QStringLiteral("/TempData/fw_3_2.bin")));
         QCOMPARE(button(*page)->text(), QStringLiteral("Firmware Up-to-Date"));
-        QCOMPARE(page->upgradeState, 0);
-        QCOMPARE(requests().size(), 1);  // the image request only; nothing reported
+        QTRY_COMPARE(requests().size(), 2);
+        QCOMPARE(requests()[1]["body"].toString(),
+                 QStringLiteral("{\n    \"name\": \"VQS-SIM-0001\",\n    \"status\": \"Firmware upgrade failed!\"\n}\n"));
     }
 
     void onDiskUpgrade() {

@@ -1,11 +1,14 @@
 // The test-notes dialog, saving a run (names, copies, notes), refusals, a
 // failing copy, a page closed while saving waits, and clearing.
+#include <QImage>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "lumocustomplot.h"
 #include "recording_fixture.h"
+#include "runplots.h"
 #include "testnotedialog.h"
 
 using namespace rec;
@@ -56,6 +59,51 @@ QString pathOfLength(const QString& base, int length) {
     }
     QDir().mkpath(path);
     return path;
+}
+
+// Pixels showing a curve colour on the white background. The curves are
+// antialiased 1-pixel lines, so a pixel counts when it is the colour blended
+// with white, at least 40 % of it.
+int pixelsOf(const QImage& image, const QColor& colour) {
+    const int c[3] = {colour.red(), colour.green(), colour.blue()};
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            const int p[3] = {pixel.red(), pixel.green(), pixel.blue()};
+            double share = -1;
+            bool blend = true;
+            for (int i = 0; i < 3 && blend; ++i) {
+                const int room = 255 - c[i];
+                if (room < 40) {  // a channel the colour leaves nearly white
+                    blend = 255 - p[i] <= 40;
+                    continue;
+                }
+                const double part = double(255 - p[i]) / room;
+                blend = share < 0 || std::abs(part - share) <= 0.15;
+                share = share < 0 ? part : share;
+            }
+            count += blend && share >= 0.4;
+        }
+    return count;
+}
+
+const QStringList kPictures{"vqsConc.pdf", "vqsConc.png", "vqsEnviro.pdf", "vqsEnviro.png"};
+
+// Both plots as PNG and PDF; each PNG shows its curves in their colours.
+void checkPictures(const QString& dir) {
+    const QImage conc(dir + "/vqsConc.png");
+    const QImage enviro(dir + "/vqsEnviro.png");
+    QVERIFY(!conc.isNull() && !enviro.isNull());
+    const int concPixels = pixelsOf(conc, QColor("#CC483D"));
+    QVERIFY2(concPixels >= 100, qPrintable(QString::number(concPixels)));
+    for (const char* colour : {"#CC483D", "#FFAD2B", "#1FB8A1"}) {
+        const int pixels = pixelsOf(enviro, QColor(colour));
+        QVERIFY2(pixels >= 100, qPrintable(QString("%1: %2 pixels").arg(colour).arg(pixels)));
+    }
+    QVERIFY(pixelsOf(conc, QColor("#FFAD2B")) == 0);
+    for (const char* pdf : {"/vqsConc.pdf", "/vqsEnviro.pdf"})
+        QVERIFY(readAll(dir + pdf).startsWith("%PDF"));
 }
 
 }  // namespace
@@ -146,7 +194,9 @@ private slots:
         const QString encrypted = appDir() + "/enc/" + saved[0];
         QVERIFY(QDir(encrypted).exists());
 
-        QCOMPARE(filesIn(customer), QStringList({"testNotes.txt", "timelog.txt", "vqsData.csv"}));
+        QCOMPARE(filesIn(customer), QStringList({"testNotes.txt", "timelog.txt", "vqsConc.pdf", "vqsConc.png", "vqsData.csv",
+                                                "vqsEnviro.pdf", "vqsEnviro.png"}));
+        checkPictures(customer);
         QCOMPARE(filesIn(encrypted), QStringList({"testInfo.enc", "testNotes.txt", "timelog.txt", "vqsData.enc"}));
         QCOMPARE(readAll(customer + "/vqsData.csv"), csv);
         QCOMPARE(readAll(encrypted + "/vqsData.enc"), enc);
@@ -178,9 +228,59 @@ private slots:
 
         // A later clear (as at the next start) leaves saved data alone.
         bench.tab->clearData();
-        QCOMPARE(filesIn(customer).size(), 3);
+        QCOMPARE(filesIn(customer).size(), 7);
         QCOMPARE(filesIn(encrypted).size(), 4);
         QDir(encrypted).removeRecursively();
+    }
+
+    // The same plots without a page, fed the page's own samples: the same pens and
+    // the axes where the page left them; then the same four pictures.
+    void runPlotsWithoutAPage() {
+        Bench bench(identity("SAV-PIC", 3, {{4, 1, 0, 0}}));
+        QVERIFY(bench.ok);
+        QVERIFY(bench.record(6));
+        QVERIFY(bench.stop());
+        const auto* pageConc = bench.tab->findChild<LumoCustomPlot*>("plot_conc");
+        const auto* pageEnviro = bench.tab->findChild<LumoCustomPlot*>("plot_enviro");
+
+        RunPlots plots;
+        const auto conc = pageConc->graph(0)->data();
+        const auto enviro = [pageEnviro](int graph, int i) { return pageEnviro->graph(graph)->data()->at(i)->value; };
+        for (int i = 0; i < conc->size(); ++i)
+            plots.addSample({conc->at(i)->key, conc->at(i)->value, enviro(0, i), enviro(1, i), enviro(2, i)});
+        plots.finish();
+        const auto sameRange = [](const QCPAxis* a, const QCPAxis* b) {
+            return qFuzzyCompare(a->range().lower, b->range().lower) && qFuzzyCompare(a->range().upper, b->range().upper);
+        };
+        QVERIFY(sameRange(plots.concPlot()->xAxis, pageConc->xAxis));
+        QVERIFY(sameRange(plots.concPlot()->yAxis, pageConc->yAxis));
+        QVERIFY(sameRange(plots.enviroPlot()->xAxis, pageEnviro->xAxis));
+        QVERIFY(sameRange(plots.enviroPlot()->yAxis, pageEnviro->yAxis));
+        QVERIFY(sameRange(plots.enviroPlot()->yAxis2, pageEnviro->yAxis2));
+        QCOMPARE(plots.concPlot()->graph(0)->pen(), pageConc->graph(0)->pen());
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(plots.enviroPlot()->graph(i)->pen(), pageEnviro->graph(i)->pen());
+            QCOMPARE(plots.enviroPlot()->graph(i)->valueAxis() == plots.enviroPlot()->yAxis2,
+                     pageEnviro->graph(i)->valueAxis() == pageEnviro->yAxis2);
+        }
+        QCOMPARE(plots.concPlot()->yAxis->grid()->pen(), pageConc->yAxis->grid()->pen());
+        QCOMPARE(plots.concPlot()->yAxis2->visible(), pageConc->yAxis2->visible());
+
+        // A value above the concentration axis raises it past the value, as on the page.
+        plots.addSample({conc->at(conc->size() - 1)->key + 1, 150, 25, 101.3, 40});
+        QTemporaryDir target;
+        QVERIFY(plots.writePictures(target.path()));
+        QCOMPARE(plots.concPlot()->yAxis->range(), QCPRange(-10, 170));
+        QCOMPARE(filesIn(target.path()), kPictures);
+        checkPictures(target.path());
+        const QString shots = QStringLiteral(VQS_BINARY_DIR "/screenshots");
+        QDir().mkpath(shots);
+        for (const char* name : {"Conc", "Enviro"}) {
+            const QString shot = QString("%1/saved-run-%2.png").arg(shots, QString(name).toLower());
+            QFile::remove(shot);
+            QFile::copy(QString("%1/vqs%2.png").arg(target.path(), name), shot);
+        }
+        removeSaved("SAV-PIC");
     }
 
     void saveWaitsForATestName() {

@@ -201,6 +201,10 @@ private slots:
         for (const QByteArray& row : csv.split('\n').mid(1))
             QVERIFY(row.isEmpty() || row.count(',') == 6);
         QVERIFY(readAll(runDir + "/timelog.txt").endsWith(": Stopped\r\n"));
+        // The run's pictures beside its files.
+        for (const char* picture : {"vqsConc.png", "vqsConc.pdf", "vqsEnviro.png", "vqsEnviro.pdf"})
+            QVERIFY2(QFileInfo(runDir + '/' + picture).size() > 0, picture);
+        QVERIFY(!QImage(runDir + "/vqsEnviro.png").isNull());
         const QList<QByteArray> pieces = decipherPieces(readAll(runDir + "/enc/vqsData.enc"), builtInPassPhrase);
         QVERIFY(!pieces.isEmpty() && pieces.last() == "\r\n");
     }

@@ -260,6 +260,36 @@ private slots:
         QVERIFY(!vqs.portOpen);
     }
 
+    // The application area is 114 pages of 1 KiB from page 6. The flasher cuts a longer
+    // image short and still reports success, so one is refused before the sensor is
+    // touched; an empty image would strand the sensor in its bootloader. An image that
+    // fills the area exactly is written.
+    void uartImageMustFitTheApplicationArea() {
+        const QString started = dir.filePath(QStringLiteral("flasher-started"));
+        ScriptedFlasher flasher("touch '" + started.toLocal8Bit() + "'\nprintf '(100.00%%) Done.\\n'\n");
+        QFile::remove(started);
+        vqssim::Simulator sim(vqssim::Framing::Uart);
+        VQS vqs;
+        QVERIFY(start(sim, vqs, 1));
+        CapturedLog log;
+        QByteArray large = imagePath(patternImage(114 * 1024 + 1, 8)).toLatin1();
+        QCOMPARE(int(vqs.updateFirmware(large.data())), 1);
+        QVERIFY2(log.has(QtWarningMsg, QStringLiteral("- firmware image too large for the sensor: 116737 bytes, "
+                                                      "at most 116736")),
+                 qPrintable(log.dump()));
+        QByteArray empty = imagePath({}).toLatin1();
+        QCOMPARE(int(vqs.updateFirmware(empty.data())), 1);
+        QVERIFY(log.has(QtWarningMsg, QStringLiteral("- firmware image is empty")));
+        QCOMPARE(sim.requestCount(), size_t(0));
+        QVERIFY(progress.isEmpty());
+        QVERIFY(!QFile::exists(started));
+
+        QByteArray fits = imagePath(patternImage(114 * 1024, 9)).toLatin1();
+        QCOMPARE(int(vqs.updateFirmware(fits.data())), 0);
+        QVERIFY(QFile::exists(started));
+        QCOMPARE(progress, (QList<int>{0, 100}));
+    }
+
     void uartMissingFlasherTellsTheUser() {
         const QByteArray savedPath = qgetenv("PATH");
         qputenv("PATH", dir.path().toLocal8Bit());

@@ -1,6 +1,7 @@
 // record PORT [PORT...]: a run of one or more sensors at once, written in the
 // page's own run files through the page's recorder, until a cycle count, a
 // duration or a signal ends it.
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QJsonArray>
@@ -17,6 +18,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "headlessrun.h"
+#include "runplots.h"
 #include "sensoridentity.h"
 #include "sensorport.h"
 #include "vqs.h"
@@ -63,7 +65,8 @@ QString unitOf(const VQS& sensor) {
 struct Recording {
     PortTarget target;
     std::unique_ptr<HeadlessRun> run;
-    bool started = false;
+    // The run's two plots, drawn offscreen and left beside its files at the end.
+    std::unique_ptr<RunPlots> plots;
 };
 
 class RecordSession : public QObject {
@@ -93,9 +96,11 @@ public:
                 out.fail(ExitSensorFailed, port, QStringLiteral("start-failed"), recording->run->error());
                 return stopAll(ExitSensorFailed);
             }
-            recording->started = true;
             HeadlessRun* run = recording->run.get();
-            QObject::connect(run, &HeadlessRun::cycleRecorded, this, [this, run] { onCycle(run); });
+            if (qobject_cast<QApplication*>(QCoreApplication::instance()))
+                recording->plots = std::make_unique<RunPlots>();
+            RunPlots* plots = recording->plots.get();
+            QObject::connect(run, &HeadlessRun::cycleRecorded, this, [this, run, plots] { onCycle(run, plots); });
             QObject::connect(run, &HeadlessRun::finished, this, [this] { onFinished(); });
             out.note(QStringLiteral("%1: recording %2 into %3")
                          .arg(port, run->sensorName(), QDir::toNativeSeparators(run->runDirectory())));
@@ -140,9 +145,12 @@ private:
         return true;
     }
 
-    void onCycle(HeadlessRun* run) {
+    void onCycle(HeadlessRun* run, RunPlots* plots) {
         const VQS& sensor = run->device();
         const answer_t& a = sensor.answer;
+        if (plots)
+            plots->addSample({run->lastTime(), double(a.concentration), double(a.temperature), double(a.pressure),
+                              double(a.humidity)});
         const char* gasText = gasTableText(a.gasId);
         const QString gas = gasText ? QString(QLatin1String(gasText)) : QStringLiteral("Unknown Gas: %1").arg(a.gasId);
         const int32_t cycle = RunRecorder::cycleNumber(sensor);
@@ -213,6 +221,8 @@ private:
             if (lost)
                 code = ExitSensorFailed;
             const uint32_t cycles = run->device().cycleCount;
+            if (recording->plots && !recording->plots->writePictures(run->runDirectory()))
+                out.note(QStringLiteral("%1: could not write the pictures of the run").arg(run->portName()));
             summary.append(QJsonObject{
                 {QStringLiteral("port"), run->portName()},
                 {QStringLiteral("sensor"), run->sensorName()},
