@@ -3,7 +3,7 @@
 # with dpkg when given --dpkg, as root in CI), and checks what a user meets first:
 # the installed program starts offscreen through its per-user launcher, stays up and
 # writes its log; the demo lists its simulated sensors; vqs-sim answers --help;
-# vqs-decrypt deciphers a file.
+# vqs-decrypt deciphers a file; vqs-ctl answers --help and lists ports as JSON.
 #   scripts/package-check.sh [--dpkg] [BUILD_DIR]     (default BUILD_DIR: build-package)
 # An existing build directory is reused as configured (scripts/test.sh passes its
 # Release build); a new one is configured Release without tests.
@@ -34,7 +34,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVQS_BUILD_TESTS=OFF \
         -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
 fi
-targets="vqs-sensor-interface vqs-sim vqs-decrypt"
+targets="vqs-sensor-interface vqs-sim vqs-decrypt vqs-ctl"
 if ninja -C "$build" -t targets all 2>/dev/null | grep -q '^vqs-demo:'; then
     targets="$targets vqs-demo"
 fi
@@ -57,7 +57,7 @@ dpkg-deb --info "$deb" >/dev/null || fail "dpkg-deb cannot read $deb"
 note "Depends: $(dpkg-deb -f "$deb" Depends)"
 
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
-for path in ./usr/bin/vqs-sensor-interface ./usr/bin/vqs-sim ./usr/bin/vqs-decrypt \
+for path in ./usr/bin/vqs-sensor-interface ./usr/bin/vqs-sim ./usr/bin/vqs-decrypt ./usr/bin/vqs-ctl \
             ./usr/lib/vqs-sensor-interface/vqs-sensor-interface \
             ./usr/share/applications/vqs-sensor-interface.desktop \
             ./usr/share/icons/hicolor/scalable/apps/vqs-sensor-interface.svg \
@@ -133,6 +133,12 @@ phrase='0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ+-'
 "$bin/vqs-decrypt" --pass-phrase "$phrase" "$work/record.enc" >"$work/plain.txt" || fail "vqs-decrypt exited non-zero"
 [ "$(cat "$work/plain.txt")" = "abc" ] || fail "vqs-decrypt printed '$(cat "$work/plain.txt")' instead of 'abc'"
 note "vqs-decrypt deciphers a record"
+
+"$bin/vqs-ctl" --help >"$work/ctl-help.txt" 2>&1 || fail "vqs-ctl --help exited non-zero"
+grep -qF "Exit codes:" "$work/ctl-help.txt" || fail "vqs-ctl --help printed no exit codes"
+"$bin/vqs-ctl" list --json >"$work/ctl-list.json" || fail "vqs-ctl list exited non-zero"
+grep -q '^\[' "$work/ctl-list.json" || fail "vqs-ctl list --json printed no JSON array"
+note "vqs-ctl answers --help and lists ports"
 
 if [ "$use_dpkg" = 1 ]; then
     dpkg -r vqs-sensor-interface >/dev/null || fail "dpkg -r"

@@ -14,11 +14,8 @@ constexpr unsigned long kWorkerStopWaitMs = 15000;
 
 }  // namespace
 
-HeadlessRun::HeadlessRun(const QString& portName, const QString& portPath, int transport, QObject* parent)
+HeadlessRun::HeadlessRun(const QString& portName, QObject* parent)
     : QObject(parent), port(portName), sensor(new VQS()), worker(new QThread()) {
-    sensor->portPath = portPath.toStdString();
-    sensor->portNumber = -1;
-    sensor->transport = transport;
     sensor->retryCount = 3;
     connect(sensor, &VQS::VQSWorkComplete, this, &HeadlessRun::onWorkComplete, Qt::QueuedConnection);
     connect(sensor, &VQS::VQSStopped, this, &HeadlessRun::onStopped, Qt::QueuedConnection);

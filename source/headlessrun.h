@@ -19,8 +19,9 @@ class HeadlessRun : public QObject {
     Q_OBJECT
 
 public:
-    // `portPath` is the device to open; `transport` 0 USB framing, 1 UART.
-    HeadlessRun(const QString& portName, const QString& portPath, int transport, QObject* parent = nullptr);
+    // `portName` names the port in messages; aim sensorObject() at the port
+    // (path or COM number, and framing) before start().
+    explicit HeadlessRun(const QString& portName, QObject* parent = nullptr);
     ~HeadlessRun() override;
 
     // Identifies the sensor, creates its run directory under `baseDirectory`
@@ -37,7 +38,9 @@ public:
     QString sensorName() const;
     // Seconds since the start (the time column of the row just written).
     double lastTime() const { return lastSeconds; }
-    // The device object, readable between cycleRecorded() and the next cycle.
+    // The device object: set up before start(); readable between
+    // cycleRecorded() and the next cycle.
+    VQS& sensorObject() { return *sensor; }
     const VQS& device() const { return *sensor; }
 
 signals:

@@ -1,0 +1,226 @@
+// vqs-ctl run as a program against simulated sensors: identification on both framings, a
+// parameter round trip, and the error paths with their exit codes.
+#include <QtTest>
+
+#include <unistd.h>
+
+#include "pty_pair.h"
+#include "sim_link.h"
+#include "simulator.h"
+#include "vqs.h"
+
+using namespace vqssim;
+
+namespace {
+
+struct Result {
+    int code = -1;
+    QString out;
+    QString err;
+    QJsonObject json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
+};
+
+Result ctl(const QStringList& args) {
+    QProcess p;
+    p.start(QStringLiteral(VQS_CTL_PATH), args);
+    Result r;
+    if (!p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+QString framingOption(Framing framing) {
+    return framing == Framing::Uart ? QStringLiteral("--uart") : QStringLiteral("--usb");
+}
+
+QJsonObject parseObject(const QString& text) {
+    return QJsonDocument::fromJson(text.toUtf8()).object();
+}
+
+}  // namespace
+
+class TestCtl : public QObject {
+    Q_OBJECT
+
+private slots:
+    void identifiesOnBothFramings() {
+        for (Framing framing : {Framing::Uart, Framing::Usb}) {
+            Identity id;
+            id.name = "Bench-7";
+            id.sensorType = 5;
+            id.sku = "VQS-ME-200";
+            id.calibrationDate = "2024-02-29";
+            Simulator sim(framing, id);
+            QTemporaryDir dir;
+            QVERIFY(openThroughLink(sim, dir, QStringLiteral("sensor")));
+            sim.start();
+            const QString port = QString::fromStdString(sim.path());
+
+            Result r = ctl({QStringLiteral("identify"), framingOption(framing), port, QStringLiteral("--json")});
+            QVERIFY2(r.code == 0, qPrintable(r.err));
+            const QJsonObject o = r.json();
+            QCOMPARE(o.value("name").toString(), QStringLiteral("Bench-7"));
+            // A USB sensor tells no type; the page shows it as unknown too.
+            QCOMPARE(o.value("typeName").toString(), framing == Framing::Uart ? QStringLiteral("VQS Methane Gas")
+                                                                               : QStringLiteral("Unknown Sensor"));
+            QCOMPARE(o.value("sku").toString(), QStringLiteral("VQS-ME-200"));
+            QCOMPARE(o.value("selfTest").toString(), QStringLiteral("passed"));
+            QCOMPARE(o.value("status").toString(), QStringLiteral("Sensor ready"));
+            QVERIFY(o.value("firmware").toString().contains(QStringLiteral("4.1.0.0")));
+            if (framing == Framing::Uart) {
+                QCOMPARE(o.value("calibrationDate").toString(), QStringLiteral("2024-02-29"));
+                QCOMPARE(o.value("hardware").toString(), QStringLiteral("2.1"));
+
+                // A failed self test is shown in full and tells the script by its exit code.
+                sim.setSensorStatus(0x32);
+                r = ctl({QStringLiteral("identify"), QStringLiteral("--uart"), port});
+                QCOMPARE(r.code, 1);
+                QVERIFY(r.out.contains(QRegularExpression(QStringLiteral("Self-test:\\s+failed"))));
+                QVERIFY(r.out.contains(QRegularExpression(QStringLiteral("Name:\\s+Bench-7"))));
+            }
+        }
+    }
+
+    void paramsRoundTripChangesOneValue() {
+        for (Framing framing : {Framing::Uart, Framing::Usb}) {
+            Simulator sim(framing);
+            QTemporaryDir dir;
+            QVERIFY(openThroughLink(sim, dir, QStringLiteral("sensor")));
+            sim.start();
+            const QString port = QString::fromStdString(sim.path());
+            const QString option = framingOption(framing);
+
+            Result r = ctl({QStringLiteral("params"), QStringLiteral("get"), port, option});
+            QVERIFY2(r.code == 0, qPrintable(r.err));
+            QJsonObject doc = parseObject(r.out);
+            QJsonObject general = doc.value("generalParams").toObject();
+            QVERIFY(!general.isEmpty());
+            const double oldCycleTime = general.value("cycleTime").toDouble();
+            general.insert(QStringLiteral("cycleTime"), oldCycleTime + 1.5);
+            doc.insert(QStringLiteral("generalParams"), general);
+            const QString file = dir.filePath(QStringLiteral("params.json"));
+            {
+                QFile f(file);
+                QVERIFY(f.open(QIODevice::WriteOnly));
+                f.write(QJsonDocument(doc).toJson());
+            }
+            const std::string before = sim.paramsJson();
+
+            r = ctl({QStringLiteral("params"), QStringLiteral("set"), port, file, option, QStringLiteral("--dry-run")});
+            QVERIFY2(r.code == 0, qPrintable(r.err));
+            QCOMPARE(r.out.trimmed(), QStringLiteral("generalParams.cycleTime: %1 -> %2")
+                                          .arg(oldCycleTime).arg(oldCycleTime + 1.5));
+            QCOMPARE(sim.paramsJson(), before);
+            QCOMPARE(sim.requestCount(framing == Framing::Uart ? cmd::UartSetParams : cmd::UsbSetParams), size_t(0));
+
+            r = ctl({QStringLiteral("params"), QStringLiteral("set"), port, file, option, QStringLiteral("--json")});
+            QVERIFY2(r.code == 0, qPrintable(r.err));
+            const QJsonArray changes = r.json().value("changes").toArray();
+            QCOMPARE(changes.size(), 1);
+            QCOMPARE(changes[0].toObject().value("key").toString(), QStringLiteral("generalParams.cycleTime"));
+            QVERIFY(r.json().value("written").toBool());
+            const QJsonObject stored = parseObject(QString::fromStdString(sim.paramsJson()));
+            QCOMPARE(stored.value("generalParams").toObject().value("cycleTime").toDouble(), oldCycleTime + 1.5);
+            // Read back through the tool, the document is the edited one, value for value.
+            r = ctl({QStringLiteral("params"), QStringLiteral("get"), port, option});
+            QCOMPARE(parseObject(r.out), doc);
+
+            // The same document again changes nothing and writes nothing.
+            const size_t writes = sim.requestCount(framing == Framing::Uart ? cmd::UartSetParams : cmd::UsbSetParams);
+            r = ctl({QStringLiteral("params"), QStringLiteral("set"), port, file, option});
+            QCOMPARE(r.code, 0);
+            QCOMPARE(r.out.trimmed(), QStringLiteral("no change"));
+            QCOMPARE(sim.requestCount(framing == Framing::Uart ? cmd::UartSetParams : cmd::UsbSetParams), writes);
+        }
+    }
+
+    void errorPathsHaveTheirExitCodes() {
+        QTemporaryDir dir;
+        // Usage errors, before any port is touched.
+        const QString notParams = dir.filePath(QStringLiteral("other.json"));
+        {
+            QFile f(notParams);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("{\"generalParams\": {}}");
+        }
+        const QList<QStringList> usage{
+            {},
+            {QStringLiteral("frobnicate")},
+            {QStringLiteral("identify")},
+            {QStringLiteral("identify"), QStringLiteral("a"), QStringLiteral("b")},
+            {QStringLiteral("identify"), QStringLiteral("--uart"), QStringLiteral("--usb"), QStringLiteral("x")},
+            {QStringLiteral("list"), QStringLiteral("--dry-run")},
+            {QStringLiteral("params"), QStringLiteral("set"), QStringLiteral("--uart"), QStringLiteral("/dev/null"), notParams},
+        };
+        for (const QStringList& args : usage) {
+            const Result r = ctl(args);
+            QVERIFY2(r.code == 2, qPrintable(args.join(' ') + ": " + r.err));
+            QCOMPARE(r.err.count('\n'), 1);
+            QVERIFY(r.err.startsWith(QStringLiteral("vqs-ctl: ")));
+        }
+        Result r = ctl({QStringLiteral("--help")});
+        QCOMPARE(r.code, 0);
+        QVERIFY(r.out.contains(QStringLiteral("Exit codes:")));
+        r = ctl({QStringLiteral("list"), QStringLiteral("--json")});
+        QCOMPARE(r.code, 0);
+        QVERIFY(QJsonDocument::fromJson(r.out.toUtf8()).isArray());
+
+        // No such port.
+        r = ctl({QStringLiteral("identify"), QStringLiteral("--uart"), dir.filePath(QStringLiteral("ttyGone")),
+                 QStringLiteral("--json")});
+        QCOMPARE(r.code, 3);
+        QVERIFY2(r.err.contains(QStringLiteral("no such port")), qPrintable(r.err));
+        QCOMPARE(r.json().value("problem").toString(), QStringLiteral("no-such-port"));
+
+        // A port another program holds, and one the rules cannot place without --uart/--usb.
+        Simulator sim(Framing::Uart);
+        QVERIFY(openThroughLink(sim, dir, QStringLiteral("sensor")));
+        sim.start();
+        const QString port = QString::fromStdString(sim.path());
+        {
+            VQS holder;
+            holder.transport = 1;
+            holder.portPath = sim.path();
+            QCOMPARE(holder.connect(), VQS_SUCCESS);
+            r = ctl({QStringLiteral("identify"), QStringLiteral("--uart"), port});
+            QCOMPARE(r.code, 3);
+            QVERIFY2(r.err.contains(QStringLiteral("port busy")), qPrintable(r.err));
+            holder.disconnect();
+        }
+        r = ctl({QStringLiteral("identify"), port});
+        QCOMPARE(r.code, 2);
+        QVERIFY(r.err.contains(QStringLiteral("--uart or --usb")));
+
+        // A pseudo-terminal where nothing answers.
+        PtyPair silent;
+        QVERIFY(silent.isValid());
+        // Opened by a user who may not (a pty belongs to its owner), when the test may switch users.
+        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        if (::geteuid() == 0 && !setpriv.isEmpty()) {
+            QProcess p;
+            p.start(setpriv, {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                              QStringLiteral("--clear-groups"), QStringLiteral(VQS_CTL_PATH), QStringLiteral("params"),
+                              QStringLiteral("get"), QStringLiteral("--uart"), QString::fromStdString(silent.slavePath())});
+            QVERIFY(p.waitForFinished(60000));
+            const QString err = QString::fromUtf8(p.readAllStandardError());
+            QCOMPARE(p.exitCode(), 3);
+            QVERIFY2(err.contains(QStringLiteral("permission denied; add yourself to the dialout group")), qPrintable(err));
+        }
+        r = ctl({QStringLiteral("params"), QStringLiteral("get"), QStringLiteral("--usb"),
+                 QString::fromStdString(silent.slavePath())});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("no parameter document")), qPrintable(r.err));
+        r = ctl({QStringLiteral("identify"), QStringLiteral("--uart"), QString::fromStdString(silent.slavePath())});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("no sensor answers")), qPrintable(r.err));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCtl)
+#include "test_ctl.moc"

@@ -1,0 +1,214 @@
+// vqs-ctl record against simulated sensors: its files are the page's files for
+// the same sensors and samples, and SIGTERM ends a run cleanly.
+#include <QComboBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QtTest>
+
+#include <functional>
+
+#include "box_answerer.h"
+#include "cipher.h"
+#include "mainwindow.h"
+#include "portlister.h"
+#include "record_pieces.h"
+#include "sim_link.h"
+#include "simulator.h"
+#include "startup.h"
+#include "tarnlitesystemtab.h"
+#include "vqs.h"
+
+using namespace vqssim;
+
+namespace {
+
+Identity identity(const char* name, uint32_t type, std::array<uint8_t, 4> firmware) {
+    Identity id;
+    id.name = name;
+    id.sensorType = type;
+    id.firmware = firmware;
+    return id;
+}
+
+// A methane sensor on old firmware (no raw columns, PPM) and a flammable-gas
+// sensor on new firmware (raw columns, analog output, %LEL).
+const Identity kSensors[] = {identity("REC-A", 5, {{3, 2, 0, 0}}), identity("REC-B", 3, {{4, 1, 0, 0}})};
+constexpr int kCycles = 3;
+
+QString runDirIn(const QString& base, const QString& sensor) {
+    const QStringList dirs = QDir(base).entryList({"* " + sensor}, QDir::Dirs | QDir::NoDotAndDotDot, QDir::Time);
+    return dirs.isEmpty() ? QString() : base + '/' + dirs.first();
+}
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+int csvRows(const QString& runDir) {
+    return runDir.isEmpty() ? 0 : readAll(runDir + "/vqsData.csv").count('\n') - 1;
+}
+
+// A run's files with what differs between two runs of the same samples (the
+// time column, the time log's stamps) blanked out.
+QStringList normalised(const QString& runDir) {
+    static const QRegularExpression time(QStringLiteral("^\\d+\\.\\d{6}, "));
+    static const QRegularExpression stamp(QStringLiteral("^\\d{4}_\\d\\d_\\d\\d - \\d\\d_\\d\\d_\\d\\d: "));
+    QStringList out;
+    const QByteArray engineering = decipherPieces(readAll(runDir + "/enc/vqsData.enc"), builtInPassPhrase).join();
+    const QByteArray info = decipherPieces(readAll(runDir + "/enc/testInfo.enc"), builtInPassPhrase).join();
+    for (const QByteArray& file : {readAll(runDir + "/vqsData.csv"), engineering})
+        for (QString line : QString::fromLatin1(file).split("\r\n"))
+            out << "table: " + line.replace(time, "TIME, ");
+    for (QString line : QString::fromLatin1(readAll(runDir + "/timelog.txt")).split("\r\n"))
+        out << "log: " + line.replace(stamp, "STAMP: ");
+    out << "info: " + QString::fromLatin1(info);
+    return out;
+}
+
+// Hands the sensors their samples one at a time: sample k+1 only once row k
+// is in the file, so both runs record samples 1, 2, 3.
+void stepSamples(std::vector<Simulator*> sims, const std::function<QString(int)>& runDirOf,
+                 const std::function<bool()>& done) {
+    std::vector<int> given(sims.size(), 1);
+    QElapsedTimer limit;
+    limit.start();
+    while (!done() && limit.elapsed() < 60000) {
+        for (size_t i = 0; i < sims.size(); ++i) {
+            if (given[i] < kCycles && csvRows(runDirOf(int(i))) >= given[i])
+                sims[i]->setSampleNumber(uint32_t(++given[i]));
+        }
+        QTest::qWait(50);
+    }
+}
+
+std::unique_ptr<Simulator> heldSensor(const Identity& id, const QTemporaryDir& links, const QString& name) {
+    auto sim = std::make_unique<Simulator>(Framing::Uart, id);
+    if (!openThroughLink(*sim, links, name))
+        return nullptr;
+    sim->start();
+    sim->holdSamples(true);
+    sim->setSampleNumber(1);
+    return sim;
+}
+
+}  // namespace
+
+class TestCtlRecord : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        registerApplicationFonts();
+        prepareWorkingDirectories(QCoreApplication::applicationDirPath(), QTime::currentTime());
+    }
+
+    void recordWritesThePagesFilesForTwoSensors() {
+        // vqs-ctl records both sensors at once.
+        QTemporaryDir links, out;
+        std::vector<std::unique_ptr<Simulator>> sims;
+        for (int i = 0; i < 2; ++i)
+            sims.push_back(heldSensor(kSensors[i], links, QStringLiteral("s%1").arg(i)));
+        QVERIFY(sims[0] && sims[1]);
+        QProcess ctl;
+        ctl.start(QStringLiteral(VQS_CTL_PATH),
+                  {"record", "--uart", "--cycles", QString::number(kCycles), "--dir", out.path(),
+                   QString::fromStdString(sims[0]->path()), QString::fromStdString(sims[1]->path())});
+        QVERIFY(ctl.waitForStarted());
+        auto ctlRun = [&](int i) { return runDirIn(out.path(), QString::fromStdString(kSensors[i].name)); };
+        stepSamples({sims[0].get(), sims[1].get()}, ctlRun, [&] { return ctl.state() == QProcess::NotRunning; });
+        QVERIFY(ctl.state() == QProcess::NotRunning || ctl.waitForFinished(30000));
+        const QString err = QString::fromUtf8(ctl.readAllStandardError());
+        QVERIFY2(ctl.exitCode() == 0, qPrintable(err));
+        const QStringList lines = QString::fromUtf8(ctl.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2 * kCycles);  // one status line per cycle and sensor
+        QVERIFY(lines.filter(QRegularExpression("^\\S+ REC-A cycle 3 ")).size() == 1);
+        for (auto& sim : sims)
+            QCOMPARE(sim->state(), uint8_t(3));  // left idle
+
+        // The page records the same sensors, one page each, for the same samples.
+        QList<PortCandidate> ports;
+        std::vector<std::unique_ptr<Simulator>> pageSims;
+        for (int i = 0; i < 2; ++i) {
+            pageSims.push_back(heldSensor(kSensors[i], links, QStringLiteral("p%1").arg(i)));
+            QVERIFY(pageSims.back());
+            PortCandidate port;
+            port.name = QStringLiteral("ttyUSB%1").arg(i);
+            port.path = QString::fromStdString(pageSims.back()->path());
+            port.description = QStringLiteral("FT232R USB UART");
+            port.hasIds = true;
+            port.vendorId = 0x0403;
+            port.productId = 0x6001;
+            port.driver = QStringLiteral("ftdi_sio");
+            ports.append(port);
+        }
+        PortLister::setSource([&] { return QList<PortCandidate>{ports}; });
+        BoxAnswerer boxes;
+        MainWindow window;
+        const QString temp = QCoreApplication::applicationDirPath() + "/TempData";
+        auto* tabs = window.findChild<QTabWidget*>("tabWidget");
+        for (int i = 0; i < 2; ++i) {
+            if (i > 0)
+                window.addSystem();
+            auto* tab = qobject_cast<TarnLiteSystemTab*>(tabs->widget(i));
+            tab->findChild<QPushButton*>("pushButton_scanPorts")->click();
+            auto* combo = tab->findChild<QComboBox*>("comboBox_ports");
+            combo->setCurrentIndex(combo->findText(QString::fromStdString(kSensors[i].name) + " - ttyUSB" +
+                                                   QString::number(i)));
+            tab->findChild<QPushButton*>("pushButton_start")->click();
+        }
+        auto pageRun = [&](int i) { return runDirIn(temp, QString::fromStdString(kSensors[i].name)); };
+        stepSamples({pageSims[0].get(), pageSims[1].get()}, pageRun,
+                    [&] { return csvRows(pageRun(0)) >= kCycles && csvRows(pageRun(1)) >= kCycles; });
+        for (int i = 0; i < 2; ++i) {
+            auto* tab = qobject_cast<TarnLiteSystemTab*>(tabs->widget(i));
+            tab->findChild<QPushButton*>("pushButton_start")->click();
+            QTRY_VERIFY_WITH_TIMEOUT(!tab->runActive(), 20000);
+        }
+        PortLister::setSource({});
+        QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.summary()));
+
+        for (int i = 0; i < 2; ++i) {
+            const QStringList mine = normalised(ctlRun(i));
+            const QStringList page = normalised(pageRun(i));
+            QVERIFY(mine.size() > kCycles * 2);
+            for (int line = 0; line < qMax(mine.size(), page.size()); ++line)
+                QCOMPARE(mine.value(line), page.value(line));
+            QVERIFY(QDir(pageRun(i)).removeRecursively());
+        }
+    }
+
+    void sigtermEndsARunCleanly() {
+        QTemporaryDir links, out;
+        Simulator sim(Framing::Usb, identity("REC-TERM", 5, {{4, 1, 0, 0}}));
+        QVERIFY(openThroughLink(sim, links, "usb"));
+        sim.start();
+        QProcess ctl;
+        ctl.start(QStringLiteral(VQS_CTL_PATH),
+                  {"record", "--usb", "--dir", out.path(), QString::fromStdString(sim.path())});
+        QVERIFY(ctl.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(csvRows(runDirIn(out.path(), "REC-TERM")) >= 2, 20000);
+        ctl.terminate();  // SIGTERM
+        QVERIFY(ctl.waitForFinished(20000));
+        QCOMPARE(ctl.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(ctl.exitCode(), 0);
+        const QString runDir = runDirIn(out.path(), "REC-TERM");
+        QVERIFY(QString::fromUtf8(ctl.readAllStandardError()).contains(QDir::toNativeSeparators(runDir)));
+        QCOMPARE(sim.state(), uint8_t(3));
+        // Whole rows only, the last line ended, and the time log closed.
+        const QByteArray csv = readAll(runDir + "/vqsData.csv");
+        QVERIFY(csv.endsWith("\r\n"));
+        for (const QByteArray& row : csv.split('\n').mid(1))
+            QVERIFY(row.isEmpty() || row.count(',') == 6);
+        QVERIFY(readAll(runDir + "/timelog.txt").endsWith(": Stopped\r\n"));
+        // The run's pictures beside its files.
+        for (const char* picture : {"vqsConc.png", "vqsConc.pdf", "vqsEnviro.png", "vqsEnviro.pdf"})
+            QVERIFY2(QFileInfo(runDir + '/' + picture).size() > 0, picture);
+        QVERIFY(!QImage(runDir + "/vqsEnviro.png").isNull());
+        const QList<QByteArray> pieces = decipherPieces(readAll(runDir + "/enc/vqsData.enc"), builtInPassPhrase);
+        QVERIFY(!pieces.isEmpty() && pieces.last() == "\r\n");
+    }
+};
+
+QTEST_MAIN(TestCtlRecord)
+#include "test_ctl_record.moc"

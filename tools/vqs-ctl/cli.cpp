@@ -1,0 +1,187 @@
+// Argument parsing and output for vqs-ctl.
+#include "cli.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <cstdio>
+
+namespace {
+
+struct CommandSpec {
+    const char* name;
+    int minPositional;
+    int maxPositional;  // -1: any number
+    const char* flags;  // allowed besides the common ones, space-separated; "name=" takes a value
+};
+
+// Options every command takes.
+const char* const kCommonFlags = "json help verbose";
+
+const CommandSpec kCommands[] = {
+    {"list", 0, 0, "probe quiet"},
+    {"identify", 1, 1, "uart usb"},
+    {"params get", 1, 1, "uart usb"},
+    {"params set", 2, 2, "uart usb dry-run keep-identity"},
+    {"firmware", 2, 2, "uart usb"},
+    {"record", 1, -1, "uart usb cycles= duration= dir="},
+    {"help", 0, 2, ""},
+    {"version", 0, 0, ""},
+};
+
+struct ShortOption {
+    const char* text;
+    const char* flag;
+};
+const ShortOption kShortOptions[] = {{"-h", "help"}, {"-q", "quiet"}, {"-v", "verbose"}};
+
+const CommandSpec* findCommand(const QString& name) {
+    for (const CommandSpec& spec : kCommands)
+        if (name == QLatin1String(spec.name))
+            return &spec;
+    return nullptr;
+}
+
+// Whether any command declares the option with a value ("name=").
+bool takesValue(const QString& flag) {
+    for (const CommandSpec& spec : kCommands)
+        if (QString::fromLatin1(spec.flags).split(' ').contains(flag + '='))
+            return true;
+    return false;
+}
+
+QStringList allowedOptions(const CommandSpec& spec) {
+    return QString::fromLatin1(kCommonFlags).split(' ') + QString::fromLatin1(spec.flags).split(' ', Qt::SkipEmptyParts);
+}
+
+// "--json" -> "json"; "-q" -> "quiet"; empty for an unknown short option.
+QString flagName(const QString& option) {
+    if (option.startsWith(QLatin1String("--")))
+        return option.mid(2);
+    for (const ShortOption& entry : kShortOptions)
+        if (option == QLatin1String(entry.text))
+            return QLatin1String(entry.flag);
+    return QString();
+}
+
+void writeOut(FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+}  // namespace
+
+bool parseArgs(const QStringList& argv, Args* args, QString* error) {
+    // Options may stand anywhere; an option that takes a value takes the next argument
+    // unless given as --name=value.
+    QStringList words;
+    QStringList given;  // options as written, for messages
+    bool optionsEnded = false;
+    for (int i = 0; i < argv.size(); ++i) {
+        const QString& arg = argv.at(i);
+        if (optionsEnded || !arg.startsWith('-') || arg.size() < 2) {
+            words.append(arg);
+            continue;
+        }
+        if (arg == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        const int equals = arg.indexOf('=');
+        const QString flag = flagName(equals > 0 ? arg.left(equals) : arg);
+        if (flag.isEmpty()) {
+            *error = QStringLiteral("unknown option %1").arg(arg);
+            return false;
+        }
+        given.append(flag);
+        if (takesValue(flag)) {
+            if (equals < 0 && i + 1 >= argv.size()) {
+                *error = QStringLiteral("%1 needs a value").arg(arg);
+                return false;
+            }
+            args->values.insert(flag, equals > 0 ? arg.mid(equals + 1) : argv.at(++i));
+        } else if (equals > 0) {
+            *error = QStringLiteral("%1 takes no value").arg(arg.left(equals));
+            return false;
+        } else {
+            args->flags.insert(flag);
+        }
+    }
+
+    if (words.isEmpty()) {
+        if (args->has("help") && given.size() == 1) {
+            args->command = QStringLiteral("help");
+            return true;
+        }
+        if (args->has("version") && given.size() == 1) {
+            args->command = QStringLiteral("version");
+            return true;
+        }
+        *error = QStringLiteral("no command given");
+        return false;
+    }
+    args->command = words.takeFirst();
+    if (args->command == QLatin1String("params")) {
+        if (words.isEmpty() || (words.first() != QLatin1String("get") && words.first() != QLatin1String("set"))) {
+            *error = QStringLiteral("params needs get or set");
+            return false;
+        }
+        args->command += ' ' + words.takeFirst();
+    }
+    const CommandSpec* spec = findCommand(args->command);
+    if (!spec) {
+        *error = QStringLiteral("unknown command '%1'").arg(args->command);
+        args->command.clear();
+        return false;
+    }
+    const QStringList allowed = allowedOptions(*spec);
+    for (const QString& flag : qAsConst(given)) {
+        if (!allowed.contains(flag) && !allowed.contains(flag + '=')) {
+            *error = QStringLiteral("%1 does not take --%2").arg(args->command, flag);
+            return false;
+        }
+    }
+    args->positional = words;
+    if (args->has("help"))
+        return true;  // help needs no operands
+    if (words.size() < spec->minPositional) {
+        *error = QStringLiteral("%1: missing operand").arg(args->command);
+        return false;
+    }
+    if (spec->maxPositional >= 0 && words.size() > spec->maxPositional) {
+        *error = QStringLiteral("%1: unexpected operand '%2'").arg(args->command, words.at(spec->maxPositional));
+        return false;
+    }
+    if (args->has("uart") && args->has("usb")) {
+        *error = QStringLiteral("give --uart or --usb, not both");
+        return false;
+    }
+    return true;
+}
+
+void Output::line(const QString& text) const {
+    if (!json_)
+        writeOut(stdout, text + '\n');
+}
+
+void Output::document(const QJsonValue& value) const {
+    const QJsonDocument doc = value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
+    writeOut(stdout, QString::fromUtf8(doc.toJson(QJsonDocument::Indented)));
+}
+
+void Output::note(const QString& text) const {
+    writeOut(stderr, text + '\n');
+}
+
+int Output::fail(int code, const QString& port, const QString& kind, const QString& text) const {
+    const QString where = port.isEmpty() ? QString() : port + QStringLiteral(": ");
+    writeOut(stderr, QStringLiteral("vqs-ctl: %1%2\n").arg(where, text));
+    if (json_) {
+        QJsonObject object{{QStringLiteral("error"), text}, {QStringLiteral("problem"), kind}};
+        if (!port.isEmpty())
+            object.insert(QStringLiteral("port"), port);
+        document(object);
+    }
+    return code;
+}

@@ -1,0 +1,269 @@
+// record PORT [PORT...]: a run of one or more sensors at once, written in the
+// page's own run files through the page's recorder, until a cycle count, a
+// duration or a signal ends it.
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "cli.h"
+#include "commands.h"
+#include "headlessrun.h"
+#include "runplots.h"
+#include "sensoridentity.h"
+#include "sensorport.h"
+#include "vqs.h"
+
+namespace {
+
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void onStopSignal(int signal) {
+    stopSignal = signal;
+}
+
+// "90", "90s", "15m", "24h", "1.5h" -> milliseconds; -1 when not a duration.
+qint64 parseDuration(const QString& text) {
+    static const QRegularExpression form(QStringLiteral("^(\\d+(?:\\.\\d+)?)\\s*([smh]?)$"));
+    const QRegularExpressionMatch match = form.match(text.trimmed());
+    if (!match.hasMatch())
+        return -1;
+    struct Unit {
+        const char* suffix;
+        double ms;
+    };
+    static const Unit kUnits[] = {{"", 1000.0}, {"s", 1000.0}, {"m", 60000.0}, {"h", 3600000.0}};
+    for (const Unit& unit : kUnits)
+        if (match.captured(2) == QLatin1String(unit.suffix))
+            return qint64(match.captured(1).toDouble() * unit.ms);
+    return -1;
+}
+
+// The status line of the page: its own texts for the start-up codes, else the sensor's.
+QString statusLine(const VQS& sensor) {
+    const uint8_t code = sensor.lastReplyHeader.status;
+    if (code == 0)
+        return QStringLiteral("Sensor OK");
+    const char* known = statusCodeText(code);
+    return known ? QLatin1String(known) : QString::fromLatin1(sensor.statusText).section('\n', 0, 0);
+}
+
+QString unitOf(const VQS& sensor) {
+    const char* unit = concUnitText(sensor.concUnit);
+    return unit ? QLatin1String(unit) : QString();
+}
+
+struct Recording {
+    PortTarget target;
+    std::unique_ptr<HeadlessRun> run;
+    // The run's two plots, drawn offscreen and left beside its files at the end.
+    std::unique_ptr<RunPlots> plots;
+};
+
+class RecordSession : public QObject {
+public:
+    RecordSession(const Args& args, const Output& out) : args(args), out(out) {}
+
+    int exec() {
+        if (!parseLimits())
+            return ExitUsage;
+        const QString base = args.values.contains(QStringLiteral("dir"))
+                                 ? args.value("dir")
+                                 : QDir::currentPath();
+        for (const QString& port : args.positional) {
+            Args one = args;
+            one.positional = QStringList{port};
+            auto recording = std::make_unique<Recording>();
+            int code = resolvePort(one, out, &recording->target);
+            if (code != ExitOk)
+                return stopAll(code);
+            recording->run = std::make_unique<HeadlessRun>(port);
+            VQS& sensor = recording->run->sensorObject();
+            code = openSensor(sensor, recording->target, out);
+            if (code != ExitOk)
+                return stopAll(code);
+            sensor.disconnect();
+            if (!recording->run->start(base)) {
+                out.fail(ExitSensorFailed, port, QStringLiteral("start-failed"), recording->run->error());
+                return stopAll(ExitSensorFailed);
+            }
+            HeadlessRun* run = recording->run.get();
+            if (qobject_cast<QApplication*>(QCoreApplication::instance()))
+                recording->plots = std::make_unique<RunPlots>();
+            RunPlots* plots = recording->plots.get();
+            QObject::connect(run, &HeadlessRun::cycleRecorded, this, [this, run, plots] { onCycle(run, plots); });
+            QObject::connect(run, &HeadlessRun::finished, this, [this] { onFinished(); });
+            out.note(QStringLiteral("%1: recording %2 into %3")
+                         .arg(port, run->sensorName(), QDir::toNativeSeparators(run->runDirectory())));
+            recordings.push_back(std::move(recording));
+        }
+
+        std::signal(SIGINT, onStopSignal);
+        std::signal(SIGTERM, onStopSignal);
+        QTimer signalWatch;
+        QObject::connect(&signalWatch, &QTimer::timeout, this, [this] {
+            if (stopSignal != 0 && !stopping) {
+                out.note(QStringLiteral("stopping: the sensors are set idle and the files closed"));
+                requestStop();
+            }
+        });
+        signalWatch.start(100);
+        if (durationMs > 0)
+            QTimer::singleShot(durationMs, this, [this] { requestStop(); });
+        QCoreApplication::exec();
+        return finish();
+    }
+
+private:
+    bool parseLimits() {
+        if (args.values.contains(QStringLiteral("cycles"))) {
+            bool ok = false;
+            cycleLimit = args.value("cycles").toUInt(&ok);
+            if (!ok || cycleLimit == 0) {
+                out.fail(ExitUsage, QString(), QStringLiteral("usage"),
+                         QStringLiteral("--cycles needs a whole number above 0"));
+                return false;
+            }
+        }
+        if (args.values.contains(QStringLiteral("duration"))) {
+            durationMs = parseDuration(args.value("duration"));
+            if (durationMs <= 0) {
+                out.fail(ExitUsage, QString(), QStringLiteral("usage"),
+                         QStringLiteral("--duration needs a time such as 90s, 15m or 24h"));
+                return false;
+            }
+        }
+        return true;
+    }
+
+    void onCycle(HeadlessRun* run, RunPlots* plots) {
+        const VQS& sensor = run->device();
+        const answer_t& a = sensor.answer;
+        if (plots)
+            plots->addSample({run->lastTime(), double(a.concentration), double(a.temperature), double(a.pressure),
+                              double(a.humidity)});
+        const char* gasText = gasTableText(a.gasId);
+        const QString gas = gasText ? QString(QLatin1String(gasText)) : QStringLiteral("Unknown Gas: %1").arg(a.gasId);
+        const int32_t cycle = RunRecorder::cycleNumber(sensor);
+        if (out.json()) {
+            const QJsonObject line{
+                {QStringLiteral("port"), run->portName()},
+                {QStringLiteral("sensor"), run->sensorName()},
+                {QStringLiteral("cycle"), int(cycle)},
+                {QStringLiteral("time"), run->lastTime()},
+                {QStringLiteral("gas"), gas},
+                {QStringLiteral("concentration"), double(a.concentration)},
+                {QStringLiteral("unit"), unitOf(sensor)},
+                {QStringLiteral("temperature"), double(a.temperature)},
+                {QStringLiteral("pressure"), double(a.pressure)},
+                {QStringLiteral("humidity"), double(a.humidity)},
+                {QStringLiteral("status"), statusLine(sensor)},
+            };
+            std::fputs(QJsonDocument(line).toJson(QJsonDocument::Compact).append('\n').constData(), stdout);
+            std::fflush(stdout);
+        } else {
+            out.line(QStringLiteral("%1 %2 cycle %3 %4s %5 %6 %7 T %8 P %9 RH %10 %11")
+                         .arg(run->portName(), run->sensorName())
+                         .arg(cycle)
+                         .arg(run->lastTime(), 0, 'f', 1)
+                         .arg(gas)
+                         .arg(double(a.concentration), 0, 'f', 1)
+                         .arg(unitOf(sensor))
+                         .arg(double(a.temperature), 0, 'f', 1)
+                         .arg(double(a.pressure), 0, 'f', 1)
+                         .arg(double(a.humidity), 0, 'f', 1)
+                         .arg(statusLine(sensor)));
+        }
+        if (cycleLimit > 0 && sensor.cycleCount >= cycleLimit)
+            run->stop();
+    }
+
+    void onFinished() {
+        for (const auto& recording : recordings)
+            if (recording->run->isRunning())
+                return;
+        QCoreApplication::exit(0);
+    }
+
+    void requestStop() {
+        stopping = true;
+        for (const auto& recording : recordings)
+            recording->run->stop();
+    }
+
+    // Ends every run already started (a later port failed to start), then returns `code`.
+    int stopAll(int code) {
+        requestStop();
+        bool anyRunning = false;
+        for (const auto& recording : recordings)
+            anyRunning = anyRunning || recording->run->isRunning();
+        if (anyRunning)
+            QCoreApplication::exec();  // onFinished() ends it once every run is idle
+        finish();
+        return code;
+    }
+
+    int finish() {
+        int code = ExitOk;
+        QJsonArray summary;
+        for (const auto& recording : recordings) {
+            HeadlessRun* run = recording->run.get();
+            const bool lost = run->failed();
+            if (lost)
+                code = ExitSensorFailed;
+            const uint32_t cycles = run->device().cycleCount;
+            if (recording->plots && !recording->plots->writePictures(run->runDirectory()))
+                out.note(QStringLiteral("%1: could not write the pictures of the run").arg(run->portName()));
+            summary.append(QJsonObject{
+                {QStringLiteral("port"), run->portName()},
+                {QStringLiteral("sensor"), run->sensorName()},
+                {QStringLiteral("directory"), QDir::toNativeSeparators(run->runDirectory())},
+                {QStringLiteral("cycles"), int(cycles)},
+                {QStringLiteral("result"), lost ? QStringLiteral("lost") : QStringLiteral("stopped")},
+            });
+            const QString line = QStringLiteral("%1: %2: %3 cycles in %4%5")
+                                     .arg(run->portName(), run->sensorName())
+                                     .arg(cycles)
+                                     .arg(QDir::toNativeSeparators(run->runDirectory()),
+                                          lost ? QStringLiteral(" (sensor lost)") : QString());
+            if (lost)
+                out.fail(ExitSensorFailed, run->portName(), QStringLiteral("lost"), line);
+            else
+                out.note(line);
+        }
+        if (out.json())
+            std::fputs(QJsonDocument(QJsonObject{{QStringLiteral("runs"), summary}})
+                           .toJson(QJsonDocument::Compact)
+                           .append('\n')
+                           .constData(),
+                       stdout);
+        std::fflush(stdout);
+        return code;
+    }
+
+    const Args& args;
+    const Output& out;
+    std::vector<std::unique_ptr<Recording>> recordings;
+    uint32_t cycleLimit = 0;
+    qint64 durationMs = 0;
+    bool stopping = false;
+};
+
+}  // namespace
+
+int runRecord(const Args& args, const Output& out) {
+    if (args.values.contains(QStringLiteral("cycles")) && args.values.contains(QStringLiteral("duration")))
+        return out.fail(ExitUsage, QString(), QStringLiteral("usage"),
+                        QStringLiteral("give --cycles or --duration, not both"));
+    RecordSession session(args, out);
+    return session.exec();
+}

@@ -1,0 +1,89 @@
+// vqs-ctl: VQS sensors from the command line, for scripts and unattended bench runs.
+#include <QApplication>
+#include <QCoreApplication>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "cli.h"
+#include "commands.h"
+#include "vqs.h"
+
+namespace {
+
+bool verboseLog = false;
+
+// The sensor library logs every step; a script wants only the result, unless asked.
+void logHandler(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (!verboseLog)
+        return;
+    const int savedErrno = errno;
+    static const char* const kLevel[] = {"debug", "warning", "critical", "fatal", "info"};
+    const int level = static_cast<int>(type);
+    std::fprintf(stderr, "[%s] %s\n", level >= 0 && level <= 4 ? kLevel[level] : "log", qPrintable(message));
+    errno = savedErrno;
+}
+
+struct Dispatch {
+    const char* command;
+    int (*run)(const Args&, const Output&);
+};
+const Dispatch kDispatch[] = {
+    {"list", runList}, {"identify", runIdentify}, {"params get", runParamsGet},
+    {"params set", runParamsSet}, {"firmware", runFirmware}, {"record", runRecord},
+};
+
+// The first word that is not an option: the command.
+bool commandIs(int argc, char** argv, const char* command) {
+    for (int i = 1; i < argc; ++i)
+        if (argv[i][0] != '-')
+            return std::strcmp(argv[i], command) == 0;
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // A run draws its plots for the pictures it leaves beside the files: that
+    // needs a GUI application, offscreen, since vqs-ctl shows no window.
+    std::unique_ptr<QCoreApplication> app;
+    if (commandIs(argc, argv, "record")) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    QCoreApplication::setApplicationName(QStringLiteral("vqs-ctl"));
+    qInstallMessageHandler(logHandler);
+
+    Args args;
+    QString error;
+    const bool parsed = parseArgs(QCoreApplication::arguments().mid(1), &args, &error);
+    const Output out(args.has("json"));
+    if (!parsed) {
+        const QString help = args.command.isEmpty() ? QStringLiteral("vqs-ctl --help")
+                                                    : QStringLiteral("vqs-ctl %1 --help").arg(args.command);
+        return out.fail(ExitUsage, QString(), QStringLiteral("usage"), error + QStringLiteral(" (see ") + help + ')');
+    }
+    if (args.command == QLatin1String("help") || args.has("help")) {
+        const QString topic = args.command == QLatin1String("help") ? args.positional.join(' ') : args.command;
+        const QString text = helpText(topic);
+        if (text.isEmpty())
+            return out.fail(ExitUsage, QString(), QStringLiteral("usage"),
+                            QStringLiteral("no help on '%1' (see vqs-ctl --help)").arg(topic));
+        std::fputs(qPrintable(text), stdout);
+        return ExitOk;
+    }
+    if (args.command == QLatin1String("version")) {
+        std::printf("vqs-ctl %s\n", appVersion);
+        return ExitOk;
+    }
+    verboseLog = args.has("verbose");
+    for (const Dispatch& entry : kDispatch)
+        if (args.command == QLatin1String(entry.command))
+            return entry.run(args, out);
+    return out.fail(ExitUsage, QString(), QStringLiteral("usage"), QStringLiteral("unknown command"));
+}
