@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QThread>
 
+#include "portlister.h"
 #include "sensoridentity.h"
 #include "vqs.h"
 
@@ -17,6 +18,9 @@ constexpr unsigned long kWorkerStopWaitMs = 15000;
 HeadlessRun::HeadlessRun(const QString& portName, QObject* parent)
     : QObject(parent), port(portName), sensor(new VQS()), worker(new QThread()) {
     sensor->retryCount = 3;
+    // A sensor lost mid-run is looked for where the page would look for it.
+    VQS* device = sensor;
+    sensor->candidatePorts = [device]() { return PortLister::candidatePaths(device->transport); };
     connect(sensor, &VQS::VQSWorkComplete, this, &HeadlessRun::onWorkComplete, Qt::QueuedConnection);
     connect(sensor, &VQS::VQSStopped, this, &HeadlessRun::onStopped, Qt::QueuedConnection);
     connect(sensor, &VQS::VQSUpdateTimeLog, this, [this](QString event) { recorder.writeTimeLog(event); },

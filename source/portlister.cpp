@@ -111,4 +111,12 @@ int classify(const PortCandidate& port, PortRules rules) {
     return rules == PortRules::Windows ? classifyWindows(port) : classifyLinux(port);
 }
 
+std::vector<std::string> candidatePaths(int transport) {
+    std::vector<std::string> paths;
+    for (const PortCandidate& port : availablePorts())
+        if (classify(port) == transport && !port.path.isEmpty())
+            paths.push_back(port.path.toStdString());
+    return paths;
+}
+
 }  // namespace PortLister

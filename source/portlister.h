@@ -7,6 +7,8 @@
 #include <QString>
 
 #include <functional>
+#include <string>
+#include <vector>
 
 struct PortCandidate {
     QString name;         // "COM5", "ttyUSB0"
@@ -35,5 +37,8 @@ PortRules hostRules();
 // -1 when the port cannot be a sensor port, else the framing it talks:
 // 0 USB framing (the sensor's own port), 1 UART framing (an adapter).
 int classify(const PortCandidate& port, PortRules rules = hostRules());
+// Device paths of the ports that may carry a sensor of this framing: where a
+// sensor lost mid-run is looked for once it is not back at its old place.
+std::vector<std::string> candidatePaths(int transport);
 
 }  // namespace PortLister

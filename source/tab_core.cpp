@@ -50,13 +50,7 @@ TarnLiteSystemTab::TarnLiteSystemTab(QWidget* parent) : QWidget(parent), ui(new 
     // The ports a lost sensor may have moved to: the scan's candidates of the
     // sensor's framing. Asked on the worker thread, during recovery only.
     VQS* device = sensor;
-    sensor->candidatePorts = [device]() {
-        std::vector<std::string> paths;
-        for (const PortCandidate& port : PortLister::availablePorts())
-            if (PortLister::classify(port) == device->transport)
-                paths.push_back(port.path.toStdString());
-        return paths;
-    };
+    sensor->candidatePorts = [device]() { return PortLister::candidatePaths(device->transport); };
 
     workerThread = new QThread();
     sensor->moveToThread(workerThread);
