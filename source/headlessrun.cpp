@@ -31,29 +31,7 @@ HeadlessRun::HeadlessRun(const QString& portName, QObject* parent)
 
 HeadlessRun::~HeadlessRun() {
     QObject::disconnect(sensor, nullptr, this, nullptr);
-    sensor->stopRequested = true;
-    VQS* device = sensor;
-    QMetaObject::invokeMethod(
-        sensor,
-        [device]() {
-            if (device->isRunning())
-                device->stopVQS();
-            if (device->isRunning())  // the idle command failed: close the port anyway
-                device->stopVQS();
-            if (device->portOpen)
-                device->disconnect();
-            QThread::currentThread()->quit();
-        },
-        Qt::QueuedConnection);
-    if (worker->wait(kWorkerStopWaitMs)) {
-        delete sensor;
-        delete worker;
-    } else {
-        QThread* thread = worker;
-        QObject::connect(thread, &QThread::finished, sensor, &QObject::deleteLater);
-        QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-        thread->quit();
-    }
+    shutDownSensorThread(sensor, worker, kWorkerStopWaitMs);
     recorder.closeRunFiles();
 }
 

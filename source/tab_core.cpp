@@ -74,35 +74,7 @@ void TarnLiteSystemTab::shutdown() {
     QObject::disconnect(this, nullptr, sensor, nullptr);
 
     if (workerThread) {
-        // The stop runs on the worker thread after whatever cycle is under
-        // way; the request flag cuts a sample poll short. Quitting from the
-        // same queued call makes sure the stop ran before the loop ends.
-        sensor->stopRequested = true;
-        VQS* device = sensor;
-        QMetaObject::invokeMethod(
-            sensor,
-            [device]() {
-                if (device->isRunning())
-                    device->stopVQS();
-                if (device->isRunning())  // the idle command failed: close the port anyway
-                    device->stopVQS();
-                if (device->portOpen)
-                    device->disconnect();
-                QThread::currentThread()->quit();
-            },
-            Qt::QueuedConnection);
-        if (workerThread->wait(kWorkerStopWaitMs)) {
-            delete sensor;
-            delete workerThread;
-        } else {
-            // Never free an object a running thread still uses: let the thread
-            // release it when it finally ends.
-            qWarning() << sensor->sensorName << "- worker did not stop in time; releasing it when it ends";
-            QThread* thread = workerThread;
-            QObject::connect(thread, &QThread::finished, sensor, &QObject::deleteLater);
-            QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-            thread->quit();
-        }
+        shutDownSensorThread(sensor, workerThread, kWorkerStopWaitMs);
         sensor = nullptr;
         workerThread = nullptr;
     }

@@ -43,6 +43,15 @@ void statusBitsToText(uint32_t bits, char* out);  // out: at least 502 bytes
 cJSON* paramsToJson(const kernelParams_t* params);
 int jsonToParams(const cJSON* document, kernelParams_t* params);
 
+class QThread;
+class VQS;
+
+// Ends a sensor object that lives on its own worker thread: stops its run
+// (sensor idle, port closed) after whatever cycle is under way, ends the
+// thread within waitMs and frees both. A thread that does not end in time
+// frees them itself when it finally ends.
+void shutDownSensorThread(VQS* sensor, QThread* thread, unsigned long waitMs);
+
 class VQS : public QObject {
     Q_OBJECT
 

@@ -2,6 +2,7 @@
 // tab's worker thread; the tab drives the loop by queueing doWork after it has
 // read each cycle's answer.
 #include <QDebug>
+#include <QThread>
 
 #include <algorithm>
 #include <chrono>
@@ -293,4 +294,34 @@ void VQS::postCycleDelay() {
         pauseUnlessStopped(sensorInfo.sensorType == 5 ? 900 : 1900);
     else
         pauseUnlessStopped(sensorCycle > 0 ? 1900 : 900);
+}
+
+void shutDownSensorThread(VQS* sensor, QThread* thread, unsigned long waitMs) {
+    // The stop runs on the worker thread after whatever cycle is under way;
+    // the request flag cuts a sample poll short. Quitting from the same
+    // queued call makes sure the stop ran before the loop ends.
+    sensor->stopRequested = true;
+    QMetaObject::invokeMethod(
+        sensor,
+        [sensor]() {
+            if (sensor->isRunning())
+                sensor->stopVQS();
+            if (sensor->isRunning())  // the idle command failed: close the port anyway
+                sensor->stopVQS();
+            if (sensor->portOpen)
+                sensor->disconnect();
+            QThread::currentThread()->quit();
+        },
+        Qt::QueuedConnection);
+    if (thread->wait(waitMs)) {
+        delete sensor;
+        delete thread;
+        return;
+    }
+    // Never free an object a running thread still uses: let the thread
+    // release it when it finally ends.
+    qWarning() << sensor->sensorName << "- worker did not stop in time; releasing it when it ends";
+    QObject::connect(thread, &QThread::finished, sensor, &QObject::deleteLater);
+    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    thread->quit();
 }
