@@ -30,6 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             requireTerminated(v.versionText, sizeof(v.versionText));
             requireTerminated(v.firmwareVersionText, sizeof(v.firmwareVersionText));
             requireTerminated(v.hardwareVersionText, sizeof(v.hardwareVersionText));
+            // The USB version text, as received (no terminator promised).
+            if (bytes != nullptr) {
+                decodeUsbVersionText(reinterpret_cast<const char*>(bytes), length, &v);
+                requireTerminated(v.firmwareVersionText, sizeof(v.firmwareVersionText));
+                requireTerminated(v.hardwareVersionText, sizeof(v.hardwareVersionText));
+            }
             break;
         }
         case 1: {
