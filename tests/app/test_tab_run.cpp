@@ -243,7 +243,7 @@ private slots:
         QVERIFY(sim->requestCount(vqssim::cmd::UartSetState) > setStatesBefore);
 
         // Nothing reaches the sensor or the run files afterwards.
-        const QString csv = newestRunFile("vqsData.csv");
+        const QString csv = newestRunFile("VQS-CLOSE", "vqsData.csv");
         const qint64 size = QFileInfo(csv).size();
         const size_t requests = sim->requestCount();
         sim->holdSamples(false);
@@ -281,9 +281,11 @@ private slots:
     }
 
 private:
-    static QString newestRunFile(const QString& name) {
+    // Other tests of this directory record beside these runs at the same time:
+    // the run is found by its sensor's name.
+    static QString newestRunFile(const QString& sensor, const QString& name) {
         QDir temp(QCoreApplication::applicationDirPath() + "/TempData");
-        const QStringList dirs = temp.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Time);
+        const QStringList dirs = temp.entryList({"* " + sensor}, QDir::Dirs | QDir::NoDotAndDotDot, QDir::Time);
         return dirs.isEmpty() ? QString() : temp.filePath(dirs.first() + "/" + name);
     }
 };
