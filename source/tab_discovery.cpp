@@ -16,13 +16,12 @@ namespace {
 const char* const kStyleGreen = "QLabel{color:#26A65B;font-family:Quicksand;}";
 const char* const kStyleRed = "QLabel{color:#Ff0000;font-family:Quicksand;}";
 
-// "S123 - COM5" -> "COM5"
-QString portNameOfEntry(const QString& entry) {
+}  // namespace
+
+QString TarnLiteSystemTab::portNameOfEntry(const QString& entry) {
     const QStringList pieces = entry.split(QStringLiteral(" - "));
     return pieces.size() > 1 ? pieces.at(1) : QString();
 }
-
-}  // namespace
 
 bool TarnLiteSystemTab::swCompatible() {
     const uint8_t* v = sensor->firmwareVersion;

@@ -1,15 +1,11 @@
-// The run's files: start of a run, headers, rows, the time log and the
-// enciphered copies (through RecordEncryptor).
+// The file side of a run on the page: its start (questions, directory,
+// identity) and its rows, written through the shared RunRecorder.
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMessageBox>
 
-#include <cstdarg>
-#include <cstring>
-
-#include "runfiles.h"
 #include "runregistry.h"
 #include "sensoridentity.h"
 #include "tarnlitesystemtab.h"
@@ -72,7 +68,7 @@ int TarnLiteSystemTab::startRun() {
     RunRegistry::releaseDirectory(recorder.tempDataDir, this);
     RunRegistry::claimDirectory(runDir, this);
     recorder.setRunDirectory(runDir);
-    runPort = portNameOfCurrentEntry();
+    runPort = portNameOfEntry(entry);
     RunRegistry::claimPort(runPort, this);
     return openRunFiles();
 }
@@ -80,11 +76,6 @@ int TarnLiteSystemTab::startRun() {
 bool TarnLiteSystemTab::hasUnsavedRun() const {
     // Save and clear both remove the run's files; a run left behind keeps its table.
     return !recorder.csvDataPath.isEmpty() && QFile::exists(recorder.csvDataPath);
-}
-
-QString TarnLiteSystemTab::portNameOfCurrentEntry() const {
-    const QStringList pieces = ui->comboBox_ports->currentText().split(QStringLiteral(" - "));
-    return pieces.size() > 1 ? pieces.at(1) : QString();
 }
 
 int32_t TarnLiteSystemTab::recordedCycle() const {
@@ -129,25 +120,4 @@ void TarnLiteSystemTab::writeDataRow() {
 
 void TarnLiteSystemTab::writeTimeLog(QString event) {
     recorder.writeTimeLog(event);
-}
-
-// ---- enciphered records ----
-
-bool TarnLiteSystemTab::EncryptInit(const char* passPhrase) {
-    return recorder.encryption.EncryptInit(passPhrase);
-}
-
-void TarnLiteSystemTab::EncryptDeInit() {
-    recorder.encryption.EncryptDeInit();
-}
-
-uint32_t TarnLiteSystemTab::EncryptData(uint8_t* text, uint8_t* out, uint32_t outSize) {
-    return recorder.encryption.EncryptData(text, out, outSize);
-}
-
-void TarnLiteSystemTab::writeEncrypted(FILE* file, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    recorder.encryption.writeEncryptedV(file, format, args);
-    va_end(args);
 }

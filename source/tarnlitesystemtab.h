@@ -13,7 +13,6 @@
 #include <QString>
 #include <QWidget>
 
-#include <cstdio>
 
 #include "runrecorder.h"
 
@@ -130,7 +129,8 @@ private:
     int startRun();
     // A run whose files were neither saved nor cleared.
     bool hasUnsavedRun() const;
-    QString portNameOfCurrentEntry() const;
+    // "S123 - COM5" -> "COM5"
+    static QString portNameOfEntry(const QString& entry);
     // The Cycle column and label: the sensor's sample number, or over USB
     // (which reports none) the run's own count.
     int32_t recordedCycle() const;
@@ -143,15 +143,6 @@ private:
     int reopenRunFiles();
     // 0 when the recorder opened its files, else 1 after the page's box.
     int reportOpenResult(int result);
-    // Enciphered records (recordencryptor.h does the work).
-    bool EncryptInit(const char* passPhrase);
-    void EncryptDeInit();
-    uint32_t EncryptData(uint8_t* text, uint8_t* out, uint32_t outSize);
-    void writeEncrypted(FILE* file, const char* format, ...)
-#if defined(__GNUC__)
-        __attribute__((format(printf, 3, 4)))
-#endif
-        ;
     // Directory names built from the sensor and test names (tab_save.cpp).
     QString portListName() const;
     // Deletes the files directly in a directory, then the directory if empty.

@@ -25,10 +25,6 @@ constexpr int kReconnectAttempts = 10;
 // the run files). This is the shortest spacing the UART cycle has.
 constexpr int64_t kUsbCycleSpacingMs = 900;
 
-// At most this much of what a broken exchange left in the line is thrown away
-// after reopening a port.
-constexpr int kStaleInputLimit = 64 * 1024;
-
 // Worker pauses are taken in slices so that a stop request ends them early.
 constexpr unsigned kPauseSliceMs = 50;
 
@@ -224,14 +220,10 @@ bool VQS::reopenAt(const std::string& where) {
     const uint8_t retries = retryCount;
     retryCount = 0;
     bool found = false;
-    if (connect() == VQS_SUCCESS) {
-        // The line may still hold replies to the requests that failed; they
-        // would be taken for the replies to the requests to come.
-        uint8_t stale = 0;
-        for (int n = 0; n < kStaleInputLimit && serialRead(&stale, 1) == 1; ++n) {
-        }
+    // What the broken exchange left in the line is dropped before the name
+    // request goes out, as before every request.
+    if (connect() == VQS_SUCCESS)
         found = runSensorAnswers();
-    }
     retryCount = retries;
     if (found)
         return true;

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include "program_result.h"
 #include "pty_pair.h"
 #include "sim_link.h"
 #include "simulator.h"
@@ -13,26 +14,10 @@ using namespace vqssim;
 
 namespace {
 
-struct Result {
-    int code = -1;
-    QString out;
-    QString err;
-    QJsonObject json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
-};
+using Result = ProgramResult;
 
 Result ctl(const QStringList& args) {
-    QProcess p;
-    p.start(QStringLiteral(VQS_CTL_PATH), args);
-    Result r;
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return runProgram(QStringLiteral(VQS_CTL_PATH), args, 120000);
 }
 
 QString framingOption(Framing framing) {

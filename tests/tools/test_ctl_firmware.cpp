@@ -2,6 +2,7 @@
 // written by the real stm32flash; progress is reported and the version read again.
 #include <QtTest>
 
+#include "program_result.h"
 #include "sim_link.h"
 #include "simulator.h"
 
@@ -9,25 +10,10 @@ using namespace vqssim;
 
 namespace {
 
-struct Result {
-    int code = -1;
-    QString out;
-    QString err;
-};
+using Result = ProgramResult;
 
 Result run(const QString& program, const QStringList& args) {
-    QProcess p;
-    p.start(program, args);
-    Result r;
-    if (!p.waitForFinished(180000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return runProgram(program, args);
 }
 
 std::vector<uint8_t> pattern(size_t n) {

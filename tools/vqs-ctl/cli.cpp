@@ -8,7 +8,7 @@
 
 namespace {
 
-struct CommandSpec {
+struct CommandForm {
     const char* name;
     int minPositional;
     int maxPositional;  // -1: any number
@@ -18,7 +18,7 @@ struct CommandSpec {
 // Options every command takes.
 const char* const kCommonFlags = "json help verbose";
 
-const CommandSpec kCommands[] = {
+const CommandForm kCommands[] = {
     {"list", 0, 0, "probe quiet"},
     {"identify", 1, 1, "uart usb"},
     {"params get", 1, 1, "uart usb"},
@@ -35,23 +35,23 @@ struct ShortOption {
 };
 const ShortOption kShortOptions[] = {{"-h", "help"}, {"-q", "quiet"}, {"-v", "verbose"}};
 
-const CommandSpec* findCommand(const QString& name) {
-    for (const CommandSpec& spec : kCommands)
-        if (name == QLatin1String(spec.name))
-            return &spec;
+const CommandForm* findCommand(const QString& name) {
+    for (const CommandForm& form : kCommands)
+        if (name == QLatin1String(form.name))
+            return &form;
     return nullptr;
 }
 
 // Whether any command declares the option with a value ("name=").
 bool takesValue(const QString& flag) {
-    for (const CommandSpec& spec : kCommands)
-        if (QString::fromLatin1(spec.flags).split(' ').contains(flag + '='))
+    for (const CommandForm& form : kCommands)
+        if (QString::fromLatin1(form.flags).split(' ').contains(flag + '='))
             return true;
     return false;
 }
 
-QStringList allowedOptions(const CommandSpec& spec) {
-    return QString::fromLatin1(kCommonFlags).split(' ') + QString::fromLatin1(spec.flags).split(' ', Qt::SkipEmptyParts);
+QStringList allowedOptions(const CommandForm& form) {
+    return QString::fromLatin1(kCommonFlags).split(' ') + QString::fromLatin1(form.flags).split(' ', Qt::SkipEmptyParts);
 }
 
 // "--json" -> "json"; "-q" -> "quiet"; empty for an unknown short option.
@@ -129,13 +129,13 @@ bool parseArgs(const QStringList& argv, Args* args, QString* error) {
         }
         args->command += ' ' + words.takeFirst();
     }
-    const CommandSpec* spec = findCommand(args->command);
-    if (!spec) {
+    const CommandForm* form = findCommand(args->command);
+    if (!form) {
         *error = QStringLiteral("unknown command '%1'").arg(args->command);
         args->command.clear();
         return false;
     }
-    const QStringList allowed = allowedOptions(*spec);
+    const QStringList allowed = allowedOptions(*form);
     for (const QString& flag : qAsConst(given)) {
         if (!allowed.contains(flag) && !allowed.contains(flag + '=')) {
             *error = QStringLiteral("%1 does not take --%2").arg(args->command, flag);
@@ -145,12 +145,12 @@ bool parseArgs(const QStringList& argv, Args* args, QString* error) {
     args->positional = words;
     if (args->has("help"))
         return true;  // help needs no operands
-    if (words.size() < spec->minPositional) {
+    if (words.size() < form->minPositional) {
         *error = QStringLiteral("%1: missing operand").arg(args->command);
         return false;
     }
-    if (spec->maxPositional >= 0 && words.size() > spec->maxPositional) {
-        *error = QStringLiteral("%1: unexpected operand '%2'").arg(args->command, words.at(spec->maxPositional));
+    if (form->maxPositional >= 0 && words.size() > form->maxPositional) {
+        *error = QStringLiteral("%1: unexpected operand '%2'").arg(args->command, words.at(form->maxPositional));
         return false;
     }
     if (args->has("uart") && args->has("usb")) {

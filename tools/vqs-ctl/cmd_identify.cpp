@@ -23,10 +23,7 @@ QString firmwareText(const VQS& sensor) {
 int runIdentify(const Args& args, const Output& out) {
     PortTarget target;
     VQS sensor;
-    sensor.retryCount = 3;
-    int code = resolvePort(args, out, &target);
-    if (code == ExitOk)
-        code = openSensor(sensor, target, out);
+    int code = openPortOperand(args, out, &target, sensor);
     if (code != ExitOk)
         return code;
     const VQSStatus identified = sensor.identify();

@@ -35,10 +35,7 @@ int readParams(VQS& sensor, const PortTarget& target, const Output& out) {
 int runParamsGet(const Args& args, const Output& out) {
     PortTarget target;
     VQS sensor;
-    sensor.retryCount = 3;
-    int code = resolvePort(args, out, &target);
-    if (code == ExitOk)
-        code = openSensor(sensor, target, out);
+    int code = openPortOperand(args, out, &target, sensor);
     if (code != ExitOk)
         return code;
     code = readParams(sensor, target, out);
@@ -70,10 +67,7 @@ int runParamsSet(const Args& args, const Output& out) {
 
     PortTarget target;
     VQS sensor;
-    sensor.retryCount = 3;
-    int code = resolvePort(args, out, &target);
-    if (code == ExitOk)
-        code = openSensor(sensor, target, out);
+    int code = openPortOperand(args, out, &target, sensor);
     if (code == ExitOk)
         code = readParams(sensor, target, out);
     if (code != ExitOk) {

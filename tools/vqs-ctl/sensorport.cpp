@@ -147,3 +147,9 @@ int openSensor(VQS& sensor, const PortTarget& target, const Output& out) {
     return out.fail(ExitPortProblem, target.label, QLatin1String(problemKind(problem)),
                     problemText(problem, systemText));
 }
+
+int openPortOperand(const Args& args, const Output& out, PortTarget* target, VQS& sensor) {
+    sensor.retryCount = 3;
+    const int code = resolvePort(args, out, target);
+    return code == ExitOk ? openSensor(sensor, *target, out) : code;
+}

@@ -26,6 +26,10 @@ void aimSensor(const PortTarget& target, VQS& sensor);
 // Opens the sensor's port; on failure prints why and returns the exit code.
 int openSensor(VQS& sensor, const PortTarget& target, const Output& out);
 
+// resolvePort() and openSensor() for the PORT operand, with the page's retries
+// after identification; on failure prints why and returns the exit code.
+int openPortOperand(const Args& args, const Output& out, PortTarget* target, VQS& sensor);
+
 // Asks the system again why `path` cannot be opened (platform code).
 PortProblem diagnosePort(const QString& path, QString* systemText);
 // The one-line text for a problem, with the remedy where there is one.
