@@ -208,6 +208,10 @@ public:
     VQSStatus updateFirmware(char* path);
     VQSStatus usbUpdateFirmware(char* path);
     VQSStatus uartUpdateFirmware(char* path);
+    // Why an image cannot go into the sensor, empty when it can: not a readable
+    // file, empty, or larger than the application area. Both framings refuse such
+    // an image before the sensor is touched; a caller may ask first to tell the user.
+    static QString firmwareImageProblem(const QString& path);
     // Where the UART flasher is looked for; empty result when it is nowhere.
     QString flasherPath() const;
     // Device code shows no dialogs: a problem the user must see (the missing

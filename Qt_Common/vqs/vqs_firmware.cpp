@@ -41,9 +41,8 @@ constexpr int kFlasherTailLimit = 4096;
 // refuses a mix of both forms.
 const char* const kFlasherRegion = "0x08001800:0x1C800";
 // The largest image that fits the application region. The flasher cuts a longer
-// file at the region's end and still reports success, so a longer image is
-// refused. (Over USB the sensor acknowledges every chunk it writes: it is the
-// judge of what fits, and a refused chunk fails the transfer.)
+// file at the region's end and still reports success; over USB the sensor would
+// take chunks past the region's end. A longer image is refused either way.
 constexpr qint64 kApplicationAreaBytes = 114 * 1024;
 
 #ifdef Q_OS_WIN
@@ -59,30 +58,38 @@ const QRegularExpression& progressPattern() {
     return pattern;
 }
 
-// A readable, non-empty image no larger than the application region (logged
-// when not); checked before the sensor is touched.
+// The image rule, logged when broken; checked before the sensor is touched.
 bool imageFitsSensor(const char* sensorName, const char* path) {
     const QFileInfo info(QString::fromLatin1(path));
     if (!info.isFile() || !info.isReadable()) {
-        qWarning() << sensorName << "- Unable to find or access '" << path << "'";
+        qWarning("%s - Unable to find or access '%s'", sensorName, path);
         return false;
     }
-    const qint64 size = info.size();
-    if (size > kApplicationAreaBytes) {
-        qWarning().noquote() << sensorName
-                             << QStringLiteral("- firmware image too large for the sensor: %1 bytes, at most %2")
-                                    .arg(size)
-                                    .arg(kApplicationAreaBytes);
-        return false;
-    }
-    if (size == 0) {
-        qWarning() << sensorName << "- firmware image is empty";
+    const QString problem = VQS::firmwareImageProblem(info.filePath());
+    if (!problem.isEmpty()) {
+        qWarning().noquote() << sensorName << QStringLiteral("- ") + problem;
         return false;
     }
     return true;
 }
 
 }  // namespace
+
+QString VQS::firmwareImageProblem(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.isFile() || !info.isReadable())
+        return QStringLiteral("no readable image file");
+    const qint64 size = info.size();
+    // An empty image would leave a UART sensor in its bootloader with nothing written,
+    // and over USB nothing would be sent although the write reports success.
+    if (size == 0)
+        return QStringLiteral("firmware image is empty");
+    if (size > kApplicationAreaBytes)
+        return QStringLiteral("firmware image too large for the sensor: %1 bytes, at most %2")
+            .arg(size)
+            .arg(kApplicationAreaBytes);
+    return QString();
+}
 
 VQSStatus VQS::updateFirmware(char* path) {
     switch (transport) {
@@ -96,13 +103,10 @@ VQSStatus VQS::updateFirmware(char* path) {
 }
 
 VQSStatus VQS::usbUpdateFirmware(char* path) {
-    const QString filePath = QString::fromLatin1(path);
-    const QFileInfo info(filePath);
-    if (!info.isFile() || !info.isReadable()) {
-        qWarning("%s - Unable to find or access '%s'", sensorName, path);
+    if (!imageFitsSensor(sensorName, path))
         return VQS_FAILURE;
-    }
-    const qint64 size = info.size();
+    const QString filePath = QString::fromLatin1(path);
+    const qint64 size = QFileInfo(filePath).size();
     if (size < 0) {
         qWarning() << sensorName << "- Unable to file stats";
         return VQS_FAILURE;
@@ -192,8 +196,7 @@ QString VQS::flasherPath() const {
 }
 
 VQSStatus VQS::uartUpdateFirmware(char* path) {
-    // Checked before the sensor is sent to its bootloader: an empty image would
-    // leave it there with nothing written.
+    // Checked before the sensor is sent to its bootloader.
     if (!imageFitsSensor(sensorName, path))
         return VQS_FAILURE;
     const QString flasher = flasherPath();

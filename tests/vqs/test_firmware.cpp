@@ -156,10 +156,16 @@ private slots:
         QVERIFY(start(sim, vqs, 0));
         CapturedLog log;
 
-        // Nothing to send: success without a request.
+        // Nothing to send is no write; an image beyond the application area is refused
+        // whole rather than written up to where the sensor stops taking chunks.
         QByteArray empty = imagePath({}).toLatin1();
-        QCOMPARE(int(vqs.updateFirmware(empty.data())), 0);
+        QCOMPARE(int(vqs.updateFirmware(empty.data())), 1);
+        QVERIFY(log.has(QtWarningMsg, QStringLiteral("- firmware image is empty")));
+        QByteArray large = imagePath(patternImage(114 * 1024 + 64, 3)).toLatin1();
+        QCOMPARE(int(vqs.updateFirmware(large.data())), 1);
+        QVERIFY(log.has(QtWarningMsg, QStringLiteral("- firmware image too large for the sensor: 116800 bytes")));
         QCOMPARE(sim.requestCount(), size_t(0));
+        QVERIFY(!vqs.portOpen);
 
         QByteArray missing = dir.filePath(QStringLiteral("missing.bin")).toLatin1();
         QCOMPARE(int(vqs.updateFirmware(missing.data())), 1);
