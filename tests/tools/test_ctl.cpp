@@ -149,9 +149,22 @@ private slots:
             QCOMPARE(r.err.count('\n'), 1);
             QVERIFY(r.err.startsWith(QStringLiteral("vqs-ctl: ")));
         }
-        Result r = ctl({QStringLiteral("--help")});
+        // A bad file is named as the file, not as a port.
+        Result r = ctl({QStringLiteral("params"), QStringLiteral("set"), QStringLiteral("--uart"), QStringLiteral("/dev/null"),
+                        notParams, QStringLiteral("--json")});
+        QCOMPARE(r.code, 2);
+        QCOMPARE(r.json().value("file").toString(), notParams);
+        QVERIFY(!r.json().contains(QStringLiteral("port")));
+
+        r = ctl({QStringLiteral("--help")});
         QCOMPARE(r.code, 0);
         QVERIFY(r.out.contains(QStringLiteral("Exit codes:")));
+        QVERIFY(r.out.contains(QStringLiteral("\n  record PORT")));
+        r = ctl({QStringLiteral("params"), QStringLiteral("--help")});
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QVERIFY(r.out.contains(QStringLiteral("Usage: vqs-ctl params get")));
+        QVERIFY(r.out.contains(QStringLiteral("Usage: vqs-ctl params set")));
+        QCOMPARE(r.out.count(QStringLiteral("Exit codes:")), 1);
         r = ctl({QStringLiteral("list"), QStringLiteral("--json")});
         QCOMPARE(r.code, 0);
         QVERIFY(QJsonDocument::fromJson(r.out.toUtf8()).isArray());

@@ -62,6 +62,24 @@ private slots:
         QVERIFY2(r.out.startsWith(QStringLiteral("firmware written: ")), qPrintable(r.out));
         QVERIFY(r.out.contains(QStringLiteral("4.1.0.0")));
 
+        // An empty image, or one beyond the application area (114 KiB), is refused before
+        // the sensor is touched, over either framing.
+        const QString empty = dir.filePath(QStringLiteral("empty.bin"));
+        const QString large = dir.filePath(QStringLiteral("large.bin"));
+        QVERIFY(writeImage(empty, {}));
+        QVERIFY(writeImage(large, pattern(114 * 1024 + 64)));
+        const size_t chunks = sim.requestCount(cmd::UsbFirmwareChunk);
+        for (const QString& framing : {QStringLiteral("--usb"), QStringLiteral("--uart")}) {
+            for (const QString& unusable : {empty, large}) {
+                const Result r = run(QStringLiteral(VQS_CTL_PATH), {QStringLiteral("firmware"), framing,
+                                                                    QString::fromStdString(sim.path()), unusable});
+                QVERIFY2(r.code == 2, qPrintable(r.err));
+                QCOMPARE(r.err.count('\n'), 1);
+                QVERIFY(r.err.startsWith(QStringLiteral("vqs-ctl: %1: firmware image ").arg(unusable)));
+            }
+        }
+        QCOMPARE(sim.requestCount(cmd::UsbFirmwareChunk), chunks);
+
         // A refused chunk is a failed write.
         sim.addFault(Fault::onCommand(FaultKind::ChunkRefused, cmd::UsbFirmwareChunk, 3));
         const Result refused = run(QStringLiteral(VQS_CTL_PATH),

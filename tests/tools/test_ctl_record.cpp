@@ -183,7 +183,23 @@ private slots:
         Simulator sim(Framing::Usb, identity("REC-TERM", 5, {{4, 1, 0, 0}}));
         QVERIFY(openThroughLink(sim, links, "usb"));
         sim.start();
+        // Started as from cron or a service, without a runtime directory: nothing is said
+        // about it and nothing is left in the temporary directory, for help, a usage error
+        // and a run alike.
+        QTemporaryDir tmp;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        env.insert(QStringLiteral("TMPDIR"), tmp.path());
+        for (const QStringList& args : {QStringList{"record", "--help"}, QStringList{"record", "--cycles", "0", "x"}}) {
+            QProcess p;
+            p.setProcessEnvironment(env);
+            p.start(QStringLiteral(VQS_CTL_PATH), args);
+            QVERIFY(p.waitForFinished(30000));
+            const QString err = QString::fromUtf8(p.readAllStandardError());
+            QVERIFY2(err.count('\n') == (p.exitCode() == 0 ? 0 : 1), qPrintable(err));
+        }
         QProcess ctl;
+        ctl.setProcessEnvironment(env);
         ctl.start(QStringLiteral(VQS_CTL_PATH),
                   {"record", "--usb", "--dir", out.path(), QString::fromStdString(sim.path())});
         QVERIFY(ctl.waitForStarted());
@@ -193,7 +209,10 @@ private slots:
         QCOMPARE(ctl.exitStatus(), QProcess::NormalExit);
         QCOMPARE(ctl.exitCode(), 0);
         const QString runDir = runDirIn(out.path(), "REC-TERM");
-        QVERIFY(QString::fromUtf8(ctl.readAllStandardError()).contains(QDir::toNativeSeparators(runDir)));
+        const QString err = QString::fromUtf8(ctl.readAllStandardError());
+        QVERIFY(err.contains(QDir::toNativeSeparators(runDir)));
+        QVERIFY2(!err.contains(QStringLiteral("QStandardPaths")), qPrintable(err));
+        QVERIFY(QDir(tmp.path()).isEmpty());
         QCOMPARE(sim.state(), uint8_t(3));
         // Whole rows only, the last line ended, and the time log closed.
         const QByteArray csv = readAll(runDir + "/vqsData.csv");

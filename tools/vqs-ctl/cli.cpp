@@ -124,6 +124,8 @@ bool parseArgs(const QStringList& argv, Args* args, QString* error) {
     args->command = words.takeFirst();
     if (args->command == QLatin1String("params")) {
         if (words.isEmpty() || (words.first() != QLatin1String("get") && words.first() != QLatin1String("set"))) {
+            if (args->has("help"))
+                return true;  // the help of both forms
             *error = QStringLiteral("params needs get or set");
             return false;
         }
@@ -175,12 +177,21 @@ void Output::note(const QString& text) const {
 }
 
 int Output::fail(int code, const QString& port, const QString& kind, const QString& text) const {
-    const QString where = port.isEmpty() ? QString() : port + QStringLiteral(": ");
-    writeOut(stderr, QStringLiteral("vqs-ctl: %1%2\n").arg(where, text));
+    return report(code, QStringLiteral("port"), port, kind, text);
+}
+
+int Output::failFile(int code, const QString& file, const QString& text) const {
+    return report(code, QStringLiteral("file"), file, QStringLiteral("file"), text);
+}
+
+int Output::report(int code, const QString& field, const QString& where, const QString& kind,
+                   const QString& text) const {
+    const QString prefix = where.isEmpty() ? QString() : where + QStringLiteral(": ");
+    writeOut(stderr, QStringLiteral("vqs-ctl: %1%2\n").arg(prefix, text));
     if (json_) {
         QJsonObject object{{QStringLiteral("error"), text}, {QStringLiteral("problem"), kind}};
-        if (!port.isEmpty())
-            object.insert(QStringLiteral("port"), port);
+        if (!where.isEmpty())
+            object.insert(field, where);
         document(object);
     }
     return code;

@@ -18,7 +18,7 @@ enum ExitCode {
 };
 
 struct Args {
-    QString command;         // "list", "identify", "params get", "params set", "firmware"
+    QString command;         // "list", "identify", "params get", "params set", "firmware", ...
     QStringList positional;  // PORT, FILE, IMAGE
     QSet<QString> flags;     // long option names without dashes: "json", "uart", "dry-run", ...
     QHash<QString, QString> values;  // options that take a value ("--name VALUE" or "--name=VALUE")
@@ -49,7 +49,12 @@ public:
     // A one-line error on stderr ("vqs-ctl: <port>: <text>"); in --json mode also
     // {"error": text, "problem": kind, "port": port} on stdout. Returns `code`.
     int fail(int code, const QString& port, const QString& kind, const QString& text) const;
+    // The same for a file the user named (FILE, IMAGE): "vqs-ctl: <file>: <text>",
+    // in --json mode {"error": text, "problem": "file", "file": file}.
+    int failFile(int code, const QString& file, const QString& text) const;
 
 private:
+    int report(int code, const QString& field, const QString& where, const QString& kind, const QString& text) const;
+
     bool json_;
 };

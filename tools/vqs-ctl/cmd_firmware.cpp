@@ -67,8 +67,10 @@ bool readVersion(VQS& sensor) {
 int runFirmware(const Args& args, const Output& out) {
     const QString image = args.positional.value(1);
     const QFileInfo imageInfo(image);
-    if (!imageInfo.isFile() || !imageInfo.isReadable())
-        return out.fail(ExitUsage, image, QStringLiteral("file"), QStringLiteral("no readable image file"));
+    // The sensor library's own rule, asked before the port is opened.
+    const QString imageProblem = VQS::firmwareImageProblem(imageInfo.absoluteFilePath());
+    if (!imageProblem.isEmpty())
+        return out.failFile(ExitUsage, image, imageProblem);
 
     PortTarget target;
     int code = resolvePort(args, out, &target);

@@ -51,18 +51,18 @@ int runParamsSet(const Args& args, const Output& out) {
     const QString file = args.positional.value(1);
     QFile input(file);
     if (!input.open(QIODevice::ReadOnly))
-        return out.fail(ExitUsage, file, QStringLiteral("file"), input.errorString());
+        return out.failFile(ExitUsage, file, input.errorString());
     const QByteArray text = input.readAll();
     cJSON* document = cJSON_ParseWithLength(text.constData(), static_cast<size_t>(text.size()));
     if (!document)
-        return out.fail(ExitUsage, file, QStringLiteral("file"), QStringLiteral("not a JSON document"));
+        return out.failFile(ExitUsage, file, QStringLiteral("not a JSON document"));
     // Checked against an empty record first, so a bad file is found before the sensor is touched.
     kernelParams_t probe{};
     const bool wellFormed = jsonToParams(document, &probe) == 0;
     if (!wellFormed) {
         cJSON_Delete(document);
-        return out.fail(ExitUsage, file, QStringLiteral("file"),
-                        QStringLiteral("not a parameter document (generalParams, dscParams and flamParams needed)"));
+        return out.failFile(ExitUsage, file,
+                            QStringLiteral("not a parameter document (generalParams, dscParams and flamParams needed)"));
     }
 
     PortTarget target;
@@ -85,8 +85,7 @@ int runParamsSet(const Args& args, const Output& out) {
 
     if (paramsText(wanted, false).size() > static_cast<int>(kParamJsonMax)) {
         sensor.disconnect();
-        return out.fail(ExitUsage, file, QStringLiteral("file"),
-                        QStringLiteral("the document is longer than the sensor can take"));
+        return out.failFile(ExitUsage, file, QStringLiteral("the document is longer than the sensor can take"));
     }
 
     const QList<ParamChange> changes = diffParams(current, wanted);

@@ -1,6 +1,9 @@
 // vqs-ctl: VQS sensors from the command line, for scripts and unattended bench runs.
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <cerrno>
 #include <cstdio>
@@ -43,19 +46,44 @@ bool commandIs(int argc, char** argv, const char* command) {
     return false;
 }
 
+bool helpAsked(int argc, char** argv) {
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
+            return true;
+    return false;
+}
+
+// A run draws its plots for the pictures it leaves beside the files: that
+// needs a GUI application, offscreen, since vqs-ctl shows no window.
+std::unique_ptr<QCoreApplication> makeGuiApplication(int& argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    // The platform start-up looks into the session's runtime directory. Where the
+    // environment names none (cron, services, nohup), Qt would make
+    // /tmp/runtime-<user> and say so on stderr; an empty private directory stands
+    // in for the start-up only and is gone right after.
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        QTemporaryDir runtime(QDir::tempPath() + QStringLiteral("/vqs-ctl-XXXXXX"));
+        if (runtime.isValid())
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        auto app = std::make_unique<QApplication>(argc, argv);
+        qunsetenv("XDG_RUNTIME_DIR");
+        return app;
+    }
+#endif
+    return std::make_unique<QApplication>(argc, argv);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    // A run draws its plots for the pictures it leaves beside the files: that
-    // needs a GUI application, offscreen, since vqs-ctl shows no window.
+    // Help needs no GUI application.
     std::unique_ptr<QCoreApplication> app;
-    if (commandIs(argc, argv, "record")) {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        app = std::make_unique<QApplication>(argc, argv);
-    } else {
+    if (commandIs(argc, argv, "record") && !helpAsked(argc, argv))
+        app = makeGuiApplication(argc, argv);
+    else
         app = std::make_unique<QCoreApplication>(argc, argv);
-    }
     QCoreApplication::setApplicationName(QStringLiteral("vqs-ctl"));
     qInstallMessageHandler(logHandler);
 

@@ -20,7 +20,8 @@ const char* const kPortOptions =
 
 const char* const kCommonOptions =
     "  --json          one JSON document on stdout; an error gives\n"
-    "                  {\"error\": TEXT, \"problem\": KIND, \"port\": PORT}\n"
+    "                  {\"error\": TEXT, \"problem\": KIND, \"port\": PORT}, or for a file that\n"
+    "                  cannot be used {\"error\": TEXT, \"problem\": \"file\", \"file\": FILE}\n"
     "  -v, --verbose   the sensor library's log on stderr\n"
     "  -h, --help      this help\n";
 
@@ -36,6 +37,7 @@ const char* const kOverview =
     "  params get PORT                   the sensor's parameter document as JSON\n"
     "  params set PORT FILE [--dry-run]  write a parameter document, key by key, and read it back\n"
     "  firmware PORT IMAGE               write a firmware image, then read the version again\n"
+    "  record PORT [PORT...]             record a run of each sensor in the program's run files\n"
     "  help [COMMAND]                    help on one command (also: vqs-ctl COMMAND --help)\n"
     "\n"
     "Options of every command:\n"
@@ -55,7 +57,8 @@ const char* const kOverview =
     "  for p in $(vqs-ctl list --probe --quiet); do vqs-ctl identify --json \"$p\"; done\n"
     "  vqs-ctl params get ttyUSB0 > sensor.json\n"
     "  vqs-ctl params set ttyUSB1 sensor.json --keep-identity --dry-run\n"
-    "  vqs-ctl firmware ttyACM0 vqs-4.2.0.0.bin\n";
+    "  vqs-ctl firmware ttyACM0 vqs-4.2.0.0.bin\n"
+    "  vqs-ctl record ttyUSB0 ttyUSB1 --duration 15m --dir runs\n";
 
 const char* const kList =
     "Usage: vqs-ctl list [--probe] [--quiet] [--json]\n"
@@ -141,6 +144,8 @@ const char* const kFirmware =
     "Over the USB framing the image goes to the sensor in checked 64-byte chunks. Over the UART\n"
     "framing the sensor is switched to its bootloader and stm32flash writes the image; it is\n"
     "looked for beside vqs-ctl, then on the PATH (Debian: apt-get install stm32flash).\n"
+    "An empty image, or one larger than the sensor's application area (116736 bytes), is\n"
+    "refused before the sensor is touched (exit code 2).\n"
     "\n"
     "%COMMON%"
     "\n"
@@ -190,12 +195,18 @@ struct HelpTopic {
 const HelpTopic kTopics[] = {
     {"", kOverview},           {"list", kList},           {"identify", kIdentify},
     {"params get", kParamsGet}, {"params set", kParamsSet}, {"firmware", kFirmware},
-    {"params", kOverview},     {"record", kRecord},
+    {"record", kRecord},
 };
 
 }  // namespace
 
 QString helpText(const QString& command) {
+    if (command == QLatin1String("params")) {
+        // Both forms, the exit codes once at the end.
+        QString get = helpText(QStringLiteral("params get"));
+        get.truncate(get.indexOf(QLatin1String("Exit codes:")));
+        return get + helpText(QStringLiteral("params set"));
+    }
     for (const HelpTopic& entry : kTopics) {
         if (command == QLatin1String(entry.topic)) {
             QString text = QString::fromLatin1(entry.text);
