@@ -1,8 +1,8 @@
-// Writes a 114 KiB image (the whole application area) through usbUpdateFirmware:
-// to the simulator over a pseudo-terminal (no baud pacing: what the program, the
-// simulator and the kernel add), and to an in-memory port that answers every chunk at once (what the
-// program alone spends per chunk). The wire time of the same bytes at 115200 8N1
-// is printed for scale.
+// Writes a 114 KiB image (the whole application area) through usbUpdateFirmware: to
+// the simulator over a pseudo-terminal (no baud pacing: what the program, the
+// simulator and the kernel add), and to an in-memory port that answers every chunk
+// at once (what the program alone spends per chunk). The wire time of the same bytes
+// at 115200 8N1 is printed for scale.
 //
 //   bench_firmware_write [runs, default 3] [image KiB, default and at most 114]
 #include "serialport.h"
