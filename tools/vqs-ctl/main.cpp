@@ -33,6 +33,7 @@ struct Dispatch {
 const Dispatch kDispatch[] = {
     {"list", runList}, {"identify", runIdentify}, {"params get", runParamsGet},
     {"params set", runParamsSet}, {"firmware", runFirmware}, {"record", runRecord},
+    {"plot", runPlot},
 };
 
 // The first word that is not an option: the command.
@@ -46,10 +47,11 @@ bool commandIs(int argc, char** argv, const char* command) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // A run draws its plots for the pictures it leaves beside the files: that
-    // needs a GUI application, offscreen, since vqs-ctl shows no window.
+    // A run draws its plots for the pictures it leaves beside the files, and
+    // plot draws saved runs: that needs a GUI application, offscreen, since
+    // vqs-ctl shows no window.
     std::unique_ptr<QCoreApplication> app;
-    if (commandIs(argc, argv, "record")) {
+    if (commandIs(argc, argv, "record") || commandIs(argc, argv, "plot")) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
         app = std::make_unique<QApplication>(argc, argv);
