@@ -70,7 +70,7 @@ private slots:
         QTest::newRow("no header") << true << rows(1, 4) << 4 << "";
         QTest::newRow("empty file") << true << QByteArray() << 0 << "vqsData.csv is empty";
         QTest::newRow("header only") << true << kHeader << 0 << "has no rows (the run recorded no cycle)";
-        QTest::newRow("binary garbage") << true << QByteArray("\x00\xff\x13,,,\n\x01\x02", 11) << 0
+        QTest::newRow("binary garbage") << true << QByteArray("\x00\xff\x13,,,\n\x01\x02", 9) << 0
                                         << "has no readable row";
         QTest::newRow("no table at all") << false << QByteArray() << 0 << "no vqsData.csv, not a run directory";
     }
