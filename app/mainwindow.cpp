@@ -38,7 +38,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     openRunAction->setObjectName(QStringLiteral("action_openRun"));
     openRunAction->setShortcut(QKeySequence::Open);
     connect(openRunAction, &QAction::triggered, this, [this] {
-        const QString directory = QFileDialog::getExistingDirectory(this, QStringLiteral("Please choose a run directory"));
+        // Unsaved runs wait in TempData beside the program; saved ones are a step away.
+        const QString directory = QFileDialog::getExistingDirectory(
+            this, QStringLiteral("Please choose a run directory"),
+            QCoreApplication::applicationDirPath() + QStringLiteral("/TempData"));
         if (!directory.isEmpty())
             openRun(directory);
     });

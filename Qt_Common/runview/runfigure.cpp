@@ -94,6 +94,15 @@ void addComparedRun(QCustomPlot* conc, const Run& run) {
     conc->yAxis->setRange(-10, axisMax);
 }
 
+QString unitMismatch(const Run& first, const Run& other) {
+    if (first.table.unit == other.table.unit || first.table.unit == RunTable::UnitUnknown ||
+        other.table.unit == RunTable::UnitUnknown)
+        return QString();
+    auto unit = [](const Run& run) { return run.table.unit == RunTable::UnitPpm ? "PPM" : "%LEL"; };
+    return QStringLiteral("concentration in %1, the first run's (%2) in %3: the curves share one axis")
+        .arg(QLatin1String(unit(other)), first.title(), QLatin1String(unit(first)));
+}
+
 void markEvents(QCustomPlot* plot, const Run& run) {
     QFont font = plot->font();
     font.setPointSize(8);

@@ -24,6 +24,10 @@ void drawRun(QCustomPlot* conc, QCustomPlot* enviro, const Run& run);
 // A further run's concentration as another curve of `conc`, in the next
 // curve colour; the legend then names every run by sensor and time.
 void addComparedRun(QCustomPlot* conc, const Run& run);
+// A note (naming `first`, not `other`) when `other`'s table gives its concentration in another unit than
+// `first`'s (%LEL against PPM): their curves share one axis. Empty otherwise.
+QString unitMismatch(const Run& first, const Run& other);
+
 // A vertical line with a label at each time-log event (start, stop,
 // connection lost and re-established, saved) of the run.
 void markEvents(QCustomPlot* plot, const Run& run);

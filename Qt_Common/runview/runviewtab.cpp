@@ -177,6 +177,9 @@ bool RunViewTab::addRun(const QString& directory) {
         return false;
     }
     runfigure::addComparedRun(plotConc, *run);
+    const QString mismatch = runfigure::unitMismatch(*runs.front(), *run);
+    if (!mismatch.isEmpty())
+        run->problems << mismatch;
     runs.push_back(std::move(run));
     showProblems();
     plotConc->userControlled = false;

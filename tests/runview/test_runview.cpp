@@ -5,6 +5,7 @@
 #include <QAbstractItemModel>
 #include <QFile>
 #include <QImage>
+#include <QMenu>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -42,11 +43,11 @@ QList<QStringList> csvRows(const QString& path) {
     return rows;
 }
 
-// A comparison run whose concentration climbs to 100 over a minute.
+// A comparison run of a PPM sensor whose concentration climbs to 100 over a minute.
 QString writeRampRun(const QString& parent) {
     const QString path = parent + "/2024_03_15-142530 RAMP";
     QDir().mkdir(path);
-    QByteArray csv = "Time [s], Cycle , T [C], P [kPa], RH [%], Gas ID , Conc [%LEL]\r\n";
+    QByteArray csv = "Time [s], Cycle , T [C], P [kPa], RH [%], Gas ID , Conc [PPM]\r\n";
     for (int n = 0; n <= 60; ++n)
         csv += QByteArray::number(n, 'f', 6) + ", " + QByteArray::number(n) +
                ", 22.000000, 101.000000, 40.000000, 1, " + QByteArray::number(n * 100.0 / 60, 'f', 6) + "\r\n";
@@ -86,6 +87,9 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         auto* tabs = window.findChild<QTabWidget*>("tabWidget");
+        auto* openRunAction = window.findChild<QAction*>("action_openRun");
+        QVERIFY(openRunAction && openRunAction->shortcut() == QKeySequence(QKeySequence::Open));
+        QVERIFY(window.findChild<QMenu*>("menuFIle")->actions().contains(openRunAction));
         RunViewTab* viewer = window.openRun(runDir);
         QVERIFY(viewer);
         QCOMPARE(tabs->currentWidget(), viewer);
@@ -142,6 +146,10 @@ private slots:
         QVERIFY(conc->legend->visible());
         QCOMPARE(conc->graph(1)->name(), QStringLiteral("RAMP 2024-03-15 14:25:30"));
         QCOMPARE(conc->xAxis->range().upper, 60.0);
+        // PPM over %LEL on one axis is said, not hidden.
+        auto* problems = viewer->findChild<QLabel*>("label_problems");
+        QVERIFY2(problems->isVisibleTo(viewer) && problems->text().contains("RAMP 2024-03-15 14:25:30: concentration in PPM, the first run's"),
+                 qPrintable(problems->text()));
 
         // Save Pictures writes what Save Data writes.
         QTemporaryDir pictures;

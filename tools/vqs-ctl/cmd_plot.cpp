@@ -65,8 +65,12 @@ int runPlot(const Args& args, const Output& out) {
         runfigure::markEvents(&enviro, runs.front());
         plots << &enviro;
     } else {
-        for (size_t i = 1; i < runs.size(); ++i)
+        for (size_t i = 1; i < runs.size(); ++i) {
             runfigure::addComparedRun(&conc, runs[i]);
+            const QString mismatch = runfigure::unitMismatch(runs.front(), runs[i]);
+            if (!mismatch.isEmpty())
+                out.note(QStringLiteral("vqs-ctl: %1: %2").arg(args.positional.at(int(i)), mismatch));
+        }
     }
     if (!runfigure::writeStacked(plots, path, kWidth, kHeight))
         return out.fail(ExitUsage, QString(), QStringLiteral("write-failed"),
