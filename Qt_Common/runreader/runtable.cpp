@@ -251,6 +251,9 @@ void RunTableParser::takeLine(const char* begin, const char* end) {
         --end;
     const char* b = begin;
     const char* e = end;
+    // A spreadsheet that saved the table again may have put a UTF-8 byte-order mark first.
+    if (table.lineCount == 1 && e - b >= 3 && std::memcmp(b, "\xEF\xBB\xBF", 3) == 0)
+        b += 3;
     trim(b, e);
     if (b == e)
         return;  // an empty line holds nothing to lose

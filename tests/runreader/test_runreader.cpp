@@ -68,6 +68,7 @@ private slots:
         QTest::newRow("unknown header") << true << "Zeit, Zyklus, T, P, RH, Gas, Konz\r\n" + rows(1, 2) << 2
                                         << "header not recognised (\"Zeit, Zyklus";
         QTest::newRow("no header") << true << rows(1, 4) << 4 << "";
+        QTest::newRow("saved again with a byte-order mark") << true << "\xEF\xBB\xBF" + kHeader + rows(1, 2) << 2 << "";
         QTest::newRow("empty file") << true << QByteArray() << 0 << "vqsData.csv is empty";
         QTest::newRow("header only") << true << kHeader << 0 << "has no rows (the run recorded no cycle)";
         QTest::newRow("binary garbage") << true << QByteArray("\x00\xff\x13,,,\n\x01\x02", 9) << 0
