@@ -3,9 +3,11 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QKeySequence>
 #include <QMessageBox>
 
+#include "runviewtab.h"
 #include "tarnlitesystemtab.h"
 
 namespace {
@@ -32,6 +34,18 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(ui->action_addSystem, &QAction::triggered, this, [this](bool) { addSystem(); });
     connect(ui->tabWidget, &QTabWidget::tabCloseRequested, this, &MainWindow::removeSystem);
 
+    QAction* openRunAction = ui->menuFIle->addAction(QStringLiteral("Open Run..."));
+    openRunAction->setObjectName(QStringLiteral("action_openRun"));
+    openRunAction->setShortcut(QKeySequence::Open);
+    connect(openRunAction, &QAction::triggered, this, [this] {
+        // Unsaved runs wait in TempData beside the program; saved ones are a step away.
+        const QString directory = QFileDialog::getExistingDirectory(
+            this, QStringLiteral("Please choose a run directory"),
+            QCoreApplication::applicationDirPath() + QStringLiteral("/TempData"));
+        if (!directory.isEmpty())
+            openRun(directory);
+    });
+
     addSystem(QString());
 }
 
@@ -49,8 +63,26 @@ void MainWindow::addSystem(QString tabName)
     ui->tabWidget->setCurrentIndex(ui->tabWidget->count() - 1);
 }
 
+RunViewTab* MainWindow::openRun(const QString& directory)
+{
+    Run run = readRun(directory);
+    if (!run.nothingToShow.isEmpty()) {
+        showRunProblem(QStringLiteral("Nothing to Show"), run.nothingToShow);
+        return nullptr;
+    }
+    auto* tab = new RunViewTab(std::move(run), ui->tabWidget);
+    ui->tabWidget->addTab(tab, tab->title());
+    ui->tabWidget->setCurrentWidget(tab);
+    return tab;
+}
+
 void MainWindow::removeSystem(int index)
 {
+    // A run viewer has no sensor and nothing unsaved: it closes without a question.
+    if (auto* viewer = qobject_cast<RunViewTab*>(ui->tabWidget->widget(index))) {
+        viewer->deleteLater();
+        return;
+    }
     if (!confirm("Close Tab Requested", "Do you really want to close the tab?", "QLabel{min-width: 500px;}"))
         return;
     // The tab may still be inside one of its own handlers; let the event loop

@@ -5,6 +5,7 @@
 #include <QString>
 
 class QCloseEvent;
+class RunViewTab;
 
 namespace Ui {
 class MainWindow;
@@ -16,6 +17,10 @@ class MainWindow : public QMainWindow {
 public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
+
+    // Opens the saved run in `directory` read-only in a tab of its own; null
+    // (after telling the user why) when it has nothing to show.
+    RunViewTab* openRun(const QString& directory);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

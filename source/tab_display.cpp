@@ -159,8 +159,7 @@ void TarnLiteSystemTab::updateDisplay() {
     const double key = elapsedSeconds();
     LumoCustomPlot* concPlot = ui->plot_conc;
     concPlot->graph(0)->addData(key, conc);
-    if (conc > concAxisMax)
-        concAxisMax = conc + 20;
+    concAxisMax = runplots::raisedConcAxis(concAxisMax, conc);
     if (!concPlot->userControlled) {
         concPlot->xAxis->setRange(0, key);
         concPlot->yAxis->setRange(-10, concAxisMax);

@@ -67,6 +67,23 @@ void setUpEnviroPlot(QCustomPlot* plot) {
     styleLight(plot);
 }
 
+void followRun(QCustomPlot* conc, QCustomPlot* enviro, double lastSeconds, double concAxisMax) {
+    // A run of one sample at time 0 has no time span: the axis keeps 0 .. 10.
+    if (lastSeconds > 0) {
+        conc->xAxis->setRange(0, lastSeconds);
+        enviro->xAxis->setRange(0, lastSeconds);
+    }
+    conc->yAxis->setRange(-10, concAxisMax);
+    // Constant values keep the span the axis had; start from the run's first
+    // span so that following twice gives the same axes.
+    enviro->yAxis->setRange(0, 5);
+    enviro->yAxis2->setRange(0, 5);
+    enviro->yAxis->rescale();
+    enviro->yAxis2->rescale();
+    enviro->yAxis->scaleRange(1.1);
+    enviro->yAxis2->scaleRange(5);
+}
+
 bool writePictures(QCustomPlot* conc, QCustomPlot* enviro, const QString& directory) {
     const struct {
         QCustomPlot* plot;
@@ -100,8 +117,7 @@ RunPlots::~RunPlots() = default;
 void RunPlots::addSample(const Sample& sample) {
     conc->graph(0)->addData(sample.seconds, sample.concentration);
     // The page raises the axis past each value that exceeds it and never lowers it.
-    if (sample.concentration > concAxisMax)
-        concAxisMax = sample.concentration + 20;
+    concAxisMax = runplots::raisedConcAxis(concAxisMax, sample.concentration);
     enviro->graph(0)->addData(sample.seconds, sample.temperature);
     enviro->graph(1)->addData(sample.seconds, sample.pressure);
     enviro->graph(2)->addData(sample.seconds, sample.humidity);
@@ -111,18 +127,7 @@ void RunPlots::addSample(const Sample& sample) {
 void RunPlots::finish() {
     if (conc->graph(0)->data()->isEmpty())
         return;
-    // A run of one sample at time 0 has no time span: the axis keeps 0 .. 10.
-    conc->xAxis->setRange(0, lastSeconds);
-    conc->yAxis->setRange(-10, concAxisMax);
-    enviro->xAxis->setRange(0, lastSeconds);
-    // Constant values keep the span the axis had; start from the run's first
-    // span so that finishing twice gives the same axes.
-    enviro->yAxis->setRange(0, 5);
-    enviro->yAxis2->setRange(0, 5);
-    enviro->yAxis->rescale();
-    enviro->yAxis2->rescale();
-    enviro->yAxis->scaleRange(1.1);
-    enviro->yAxis2->scaleRange(5);
+    runplots::followRun(conc.get(), enviro.get(), lastSeconds, concAxisMax);
 }
 
 bool RunPlots::writePictures(const QString& directory) {

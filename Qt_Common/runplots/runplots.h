@@ -25,9 +25,20 @@ extern const char* const kConcColour;
 // Upper bound of the concentration axis before any value exceeds it.
 constexpr double kConcAxisStart = 120;
 
+// The concentration axis after a value: raised to 20 above a value that
+// exceeds it, never lowered.
+inline double raisedConcAxis(double axisMax, double concentration) {
+    return concentration > axisMax ? concentration + 20 : axisMax;
+}
+
 // Graphs, pens and the page's light look over the widget's dark defaults.
 void setUpConcPlot(QCustomPlot* plot);
 void setUpEnviroPlot(QCustomPlot* plot);
+
+// The axes as the page's automatic ranges leave them after a last point at
+// `lastSeconds`: time from 0, concentration -10 .. axisMax, the environment
+// axes fitted to their curves and widened as the page widens them.
+void followRun(QCustomPlot* conc, QCustomPlot* enviro, double lastSeconds, double concAxisMax);
 
 // Writes vqsConc.png, vqsConc.pdf, vqsEnviro.png and vqsEnviro.pdf into the
 // directory, each plot as it stands; false when any file could not be written.

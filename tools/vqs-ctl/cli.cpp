@@ -25,6 +25,7 @@ const CommandForm kCommands[] = {
     {"params set", 2, 2, "uart usb dry-run keep-identity"},
     {"firmware", 2, 2, "uart usb"},
     {"record", 1, -1, "uart usb cycles= duration= dir="},
+    {"plot", 1, -1, "out="},
     {"help", 0, 2, ""},
     {"version", 0, 0, ""},
 };

@@ -36,6 +36,7 @@ struct Dispatch {
 const Dispatch kDispatch[] = {
     {"list", runList}, {"identify", runIdentify}, {"params get", runParamsGet},
     {"params set", runParamsSet}, {"firmware", runFirmware}, {"record", runRecord},
+    {"plot", runPlot},
 };
 
 // The first word that is not an option: the command.
@@ -53,8 +54,8 @@ bool helpAsked(int argc, char** argv) {
     return false;
 }
 
-// A run draws its plots for the pictures it leaves beside the files: that
-// needs a GUI application, offscreen, since vqs-ctl shows no window.
+// A run draws its plots for the pictures it leaves beside the files, and plot
+// draws saved runs: that needs a GUI application, offscreen, since vqs-ctl shows no window.
 std::unique_ptr<QCoreApplication> makeGuiApplication(int& argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -78,9 +79,9 @@ std::unique_ptr<QCoreApplication> makeGuiApplication(int& argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Help needs no GUI application.
+    // Help needs no GUI application; a run and plot draw pictures and do.
     std::unique_ptr<QCoreApplication> app;
-    if (commandIs(argc, argv, "record") && !helpAsked(argc, argv))
+    if ((commandIs(argc, argv, "record") || commandIs(argc, argv, "plot")) && !helpAsked(argc, argv))
         app = makeGuiApplication(argc, argv);
     else
         app = std::make_unique<QCoreApplication>(argc, argv);

@@ -38,6 +38,7 @@ const char* const kOverview =
     "  params set PORT FILE [--dry-run]  write a parameter document, key by key, and read it back\n"
     "  firmware PORT IMAGE               write a firmware image, then read the version again\n"
     "  record PORT [PORT...]             record a run of each sensor in the program's run files\n"
+    "  plot RUNDIR... --out FILE         draw saved runs into a PNG or PDF\n"
     "  help [COMMAND]                    help on one command (also: vqs-ctl COMMAND --help)\n"
     "\n"
     "Options of every command:\n"
@@ -188,6 +189,28 @@ const char* const kRecord =
     "\n"
     "%EXIT%";
 
+const char* const kPlot =
+    "Usage: vqs-ctl plot RUNDIR [RUNDIR...] --out FILE.png|FILE.pdf [--json]\n"
+    "\n"
+    "Draws saved or recorded runs as the program's plots draw them, without a window. RUNDIR\n"
+    "is a run directory holding vqsData.csv (and timelog.txt, testNotes.txt when there are),\n"
+    "as the program, its Save Data or 'vqs-ctl record' left it.\n"
+    "One RUNDIR: the concentration plot above the temperature, pressure and humidity plot in\n"
+    "one picture, 1200 x 960, with the time log's events (start, stop, connection lost and\n"
+    "re-established) marked on the time axis. Several: their concentration curves in one plot,\n"
+    "1200 x 480, with a legend naming each run's sensor and start time.\n"
+    "Rows that cannot be read (a run cut short, a damaged line) are left out with one note per\n"
+    "run on stderr; a RUNDIR without a readable row is a usage error.\n"
+    "\n"
+    "  --out FILE      the picture; .png or .pdf\n"
+    "%COMMON%"
+    "\n"
+    "Output: one line per run, \"SENSOR TIME: N rows\", then \"written: FILE\".\n"
+    "--json: {\"out\", \"runs\": [{\"directory\", \"sensor\", \"started\", \"rows\", \"skipped\",\n"
+    "\"problems\"}]}.\n"
+    "\n"
+    "%EXIT%";
+
 struct HelpTopic {
     const char* topic;
     const char* text;
@@ -195,7 +218,7 @@ struct HelpTopic {
 const HelpTopic kTopics[] = {
     {"", kOverview},           {"list", kList},           {"identify", kIdentify},
     {"params get", kParamsGet}, {"params set", kParamsSet}, {"firmware", kFirmware},
-    {"record", kRecord},
+    {"record", kRecord},        {"plot", kPlot},
 };
 
 }  // namespace

@@ -1,0 +1,42 @@
+// Runs read back (runreader.h) drawn on plots set up as the sensor page sets
+// its own up (runplots.h): the same curves, pens and automatic ranges, plus
+// the time log's events marked on the time axis and, for several runs, one
+// concentration curve per run with a legend. Widget-free callers need a
+// QApplication (the offscreen platform serves).
+#pragma once
+
+#include <QColor>
+#include <QList>
+#include <QString>
+
+class QCustomPlot;
+struct Run;
+struct RunTable;
+
+namespace runfigure {
+
+// The page's concentration axis after every row of the table, in order.
+double concAxisOf(const RunTable& table);
+
+// One run's concentration and environment; the plots are set up by
+// runplots::setUpConcPlot / setUpEnviroPlot and hold no data yet.
+void drawRun(QCustomPlot* conc, QCustomPlot* enviro, const Run& run);
+// A further run's concentration as another curve of `conc`, in the next
+// curve colour; the legend then names every run by sensor and time.
+void addComparedRun(QCustomPlot* conc, const Run& run);
+// A note (naming `first`, not `other`) when `other`'s table gives its concentration in another unit than
+// `first`'s (%LEL against PPM): their curves share one axis. Empty otherwise.
+QString unitMismatch(const Run& first, const Run& other);
+
+// A vertical line with a label at each time-log event (start, stop,
+// connection lost and re-established, saved) of the run.
+void markEvents(QCustomPlot* plot, const Run& run);
+
+// Colour of the n-th compared run's curve; the first is the page's own.
+QColor curveColour(int n);
+
+// The plots one above the other, each width x height, into one PNG or PDF
+// (chosen by the path's suffix); false when the file could not be written.
+bool writeStacked(const QList<QCustomPlot*>& plots, const QString& path, int width, int height);
+
+}  // namespace runfigure

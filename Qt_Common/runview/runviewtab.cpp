@@ -1,0 +1,217 @@
+#include "runviewtab.h"
+
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStandardPaths>
+#include <QTabWidget>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+#include "lumocustomplot.h"
+#include "runfigure.h"
+#include "runplots.h"
+#include "runtablemodel.h"
+
+namespace {
+
+const char* const kButtonStyle =
+    "QPushButton{color:#E8E8E9;font-family:Quicksand;font-size:12pt;background-color:#356797;"
+    "border:none;border-radius:2px;padding:2px 10px;}"
+    "QPushButton:hover{background-color:#3C6D96;}";
+
+QLabel* colouredLabel(const QString& text, const char* colour, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setStyleSheet(QStringLiteral("QLabel{color:%1;font-family:Quicksand;}").arg(QLatin1String(colour)));
+    return label;
+}
+
+QString timeLogText(const Run& run) {
+    QStringList lines;
+    for (const RunEvent& event : run.events) {
+        const double s = run.secondsOf(event);
+        const QString at = std::isfinite(s) ? QStringLiteral("%1 s").arg(s, 0, 'f', 0) : QStringLiteral("?");
+        lines << QStringLiteral("%1  (%2)  %3").arg(event.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), at,
+                                                  event.text);
+    }
+    return lines.isEmpty() ? QStringLiteral("(no time log)") : lines.join('\n');
+}
+
+}  // namespace
+
+void showRunProblem(const QString& text, const QString& informativeText) {
+    QMessageBox msgBox;
+    msgBox.setText(text);
+    msgBox.setInformativeText(informativeText);
+    msgBox.setStandardButtons(QMessageBox::Ok);
+    msgBox.setDefaultButton(QMessageBox::Ok);
+    msgBox.setStyleSheet(QStringLiteral("QLabel{min-width: 300px;}"));
+    msgBox.exec();
+}
+
+RunViewTab::RunViewTab(Run first, QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("RunViewTab"));
+    chooseDirectory = [this](const QString& caption) {
+        return QFileDialog::getExistingDirectory(this, caption,
+                                                 QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+    };
+    runs.push_back(std::make_unique<Run>(std::move(first)));
+    const Run& run = *runs.front();
+
+    auto* layout = new QVBoxLayout(this);
+    auto* top = new QHBoxLayout;
+    auto* labelTitle = new QLabel(this);
+    labelTitle->setObjectName(QStringLiteral("label_runTitle"));
+    labelTitle->setStyleSheet(QStringLiteral("QLabel{font-family:Quicksand;font-size:12pt;}"));
+    labelTitle->setText(QStringLiteral("%1 - %2 rows").arg(run.title()).arg(run.table.rows()));
+    labelTitle->setToolTip(run.directory);
+    top->addWidget(labelTitle);
+    // The directory may be long: it gives way to the buttons, in full as a tooltip.
+    auto* labelDirectory = new QLabel(run.directory, this);
+    labelDirectory->setObjectName(QStringLiteral("label_runDirectory"));
+    labelDirectory->setStyleSheet(QStringLiteral("QLabel{color:#606060;font-family:Quicksand;}"));
+    labelDirectory->setToolTip(run.directory);
+    labelDirectory->setMinimumWidth(0);
+    labelDirectory->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    labelDirectory->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    top->addWidget(labelDirectory, 1);
+    auto* addRunButton = new QPushButton(QStringLiteral("Add Run"), this);
+    addRunButton->setObjectName(QStringLiteral("pushButton_addRun"));
+    auto* savePicturesButton = new QPushButton(QStringLiteral("Save Pictures"), this);
+    savePicturesButton->setObjectName(QStringLiteral("pushButton_savePictures"));
+    for (QPushButton* button : {addRunButton, savePicturesButton}) {
+        button->setStyleSheet(QLatin1String(kButtonStyle));
+        button->setMinimumWidth(qMax(100, button->sizeHint().width()));
+        top->addWidget(button);
+    }
+    layout->addLayout(top);
+
+    labelProblems = new QLabel(this);
+    labelProblems->setObjectName(QStringLiteral("label_problems"));
+    labelProblems->setStyleSheet(QStringLiteral("QLabel{color:#F89406;font-family:Quicksand;}"));
+    labelProblems->setWordWrap(true);
+    layout->addWidget(labelProblems);
+
+    auto* splitter = new QSplitter(Qt::Vertical, this);
+    layout->addWidget(splitter, 1);
+
+    auto* concBox = new QWidget(splitter);
+    auto* concLayout = new QVBoxLayout(concBox);
+    concLayout->setContentsMargins(0, 0, 0, 0);
+    concLayout->addWidget(colouredLabel(QStringLiteral("Concentration - ") + run.table.concHeader(),
+                                        runplots::kConcColour, concBox));
+    plotConc = new LumoCustomPlot(concBox);
+    plotConc->setObjectName(QStringLiteral("plot_conc"));
+    plotConc->setMinimumHeight(140);
+    concLayout->addWidget(plotConc, 1);
+
+    auto* enviroBox = new QWidget(splitter);
+    auto* enviroLayout = new QVBoxLayout(enviroBox);
+    enviroLayout->setContentsMargins(0, 0, 0, 0);
+    auto* legend = new QHBoxLayout;
+    const char* const kNames[3] = {"T [C]", "P [kPa] (right axis)", "RH [%]"};
+    for (int i = 0; i < 3; ++i)
+        legend->addWidget(colouredLabel(QLatin1String(kNames[i]), runplots::kEnviroCurves[i].colour, enviroBox));
+    legend->addStretch(1);
+    enviroLayout->addLayout(legend);
+    plotEnviro = new LumoCustomPlot(enviroBox);
+    plotEnviro->setObjectName(QStringLiteral("plot_enviro"));
+    plotEnviro->setMinimumHeight(140);
+    enviroLayout->addWidget(plotEnviro, 1);
+
+    auto* pages = new QTabWidget(splitter);
+    tableRows = new QTableView(pages);
+    tableRows->setObjectName(QStringLiteral("tableView_rows"));
+    model = new RunTableModel(&run.table, this);
+    tableRows->setModel(model);
+    // A header section per row would cost memory at a million rows; the
+    // Cycle and Time columns say where a row is.
+    tableRows->verticalHeader()->hide();
+    tableRows->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    pages->addTab(tableRows, QStringLiteral("Rows"));
+    textTimeLog = new QPlainTextEdit(timeLogText(run), pages);
+    textTimeLog->setObjectName(QStringLiteral("plainTextEdit_timeLog"));
+    textTimeLog->setReadOnly(true);
+    pages->addTab(textTimeLog, QStringLiteral("Time Log"));
+    textNotes = new QPlainTextEdit(run.notes.isEmpty() ? QStringLiteral("(no test notes)") : run.notes, pages);
+    textNotes->setObjectName(QStringLiteral("plainTextEdit_notes"));
+    textNotes->setReadOnly(true);
+    pages->addTab(textNotes, QStringLiteral("Test Notes"));
+    splitter->setStretchFactor(0, 3);
+    splitter->setStretchFactor(1, 3);
+    splitter->setStretchFactor(2, 2);
+
+    // Exactly the page's plots, then this run in them.
+    plotConc->setAttribute(Qt::WA_OpaquePaintEvent);
+    plotEnviro->setAttribute(Qt::WA_OpaquePaintEvent);
+    runplots::setUpConcPlot(plotConc);
+    runplots::setUpEnviroPlot(plotEnviro);
+    runfigure::drawRun(plotConc, plotEnviro, run);
+    runfigure::markEvents(plotConc, run);
+    runfigure::markEvents(plotEnviro, run);
+    showProblems();
+    plotConc->replot(QCustomPlot::rpQueuedReplot);
+    plotEnviro->replot(QCustomPlot::rpQueuedReplot);
+
+    connect(addRunButton, &QPushButton::clicked, this, &RunViewTab::onAddRunClicked);
+    connect(savePicturesButton, &QPushButton::clicked, this, &RunViewTab::onSavePicturesClicked);
+}
+
+RunViewTab::~RunViewTab() = default;
+
+QString RunViewTab::title() const {
+    return runs.front()->title();
+}
+
+bool RunViewTab::addRun(const QString& directory) {
+    auto run = std::make_unique<Run>(readRun(directory));
+    if (!run->nothingToShow.isEmpty()) {
+        showRunProblem(QStringLiteral("Nothing to Show"), run->nothingToShow);
+        return false;
+    }
+    runfigure::addComparedRun(plotConc, *run);
+    const QString mismatch = runfigure::unitMismatch(*runs.front(), *run);
+    if (!mismatch.isEmpty())
+        run->problems << mismatch;
+    runs.push_back(std::move(run));
+    showProblems();
+    plotConc->userControlled = false;
+    plotConc->replot();
+    return true;
+}
+
+bool RunViewTab::savePictures(const QString& directory) {
+    if (runplots::writePictures(plotConc, plotEnviro, directory))
+        return true;
+    showRunProblem(QStringLiteral("Pictures Not Saved"),
+                   QStringLiteral("Could not write the pictures into %1").arg(directory));
+    return false;
+}
+
+void RunViewTab::onAddRunClicked() {
+    const QString directory = chooseDirectory(QStringLiteral("Please choose a run directory to compare"));
+    if (!directory.isEmpty())
+        addRun(directory);
+}
+
+void RunViewTab::onSavePicturesClicked() {
+    const QString directory = chooseDirectory(QStringLiteral("Please choose a directory to save pictures"));
+    if (!directory.isEmpty())
+        savePictures(directory);
+}
+
+void RunViewTab::showProblems() {
+    QStringList lines;
+    for (const auto& run : runs)
+        for (const QString& problem : run->problems)
+            lines << (runs.size() > 1 ? run->title() + QStringLiteral(": ") + problem : problem);
+    labelProblems->setText(lines.join('\n'));
+    labelProblems->setVisible(!lines.isEmpty());
+}

@@ -1,0 +1,190 @@
+// A run recorded by the sensor page against the simulator, opened again in
+// the main window's run viewer: the same points, the same axes, its events
+// marked; then another run compared, pictures saved, damaged runs refused
+// and the viewer's tab closed by its close button.
+#include <QAbstractItemModel>
+#include <QFile>
+#include <QImage>
+#include <QMenu>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "../source/recording_fixture.h"
+#include "lumocustomplot.h"
+#include "mainwindow.h"
+#include "runviewtab.h"
+
+using namespace rec;
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), qint64(bytes.size()));
+}
+
+// The table's rows as text fields, as a spreadsheet would split them.
+QList<QStringList> csvRows(const QString& path) {
+    QList<QStringList> rows;
+    const QList<QByteArray> lines = readAll(path).split('\n');
+    for (int i = 1; i < lines.size(); ++i) {
+        const QString line = QString::fromLatin1(lines[i]).trimmed();
+        if (line.isEmpty())
+            continue;
+        QStringList fields = line.split(',');
+        for (QString& field : fields)
+            field = field.trimmed();
+        rows << fields;
+    }
+    return rows;
+}
+
+// A comparison run of a PPM sensor whose concentration climbs to 100 over a minute.
+QString writeRampRun(const QString& parent) {
+    const QString path = parent + "/2024_03_15-142530 RAMP";
+    QDir().mkdir(path);
+    QByteArray csv = "Time [s], Cycle , T [C], P [kPa], RH [%], Gas ID , Conc [PPM]\r\n";
+    for (int n = 0; n <= 60; ++n)
+        csv += QByteArray::number(n, 'f', 6) + ", " + QByteArray::number(n) +
+               ", 22.000000, 101.000000, 40.000000, 1, " + QByteArray::number(n * 100.0 / 60, 'f', 6) + "\r\n";
+    writeFile(path + "/vqsData.csv", csv);
+    return path;
+}
+
+QWidget* tabCloseButton(QTabWidget* tabs, int index) {
+    QTabBar* bar = tabs->tabBar();
+    QWidget* button = bar->tabButton(index, QTabBar::RightSide);
+    return button ? button : bar->tabButton(index, QTabBar::LeftSide);
+}
+
+}  // namespace
+
+class TestRunView : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { makeWorkingDirectories(); }
+
+    void pageRunOpenedAgainAndCompared() {
+        const QString tempData = appDir() + "/TempData";
+        for (const QString& old : QDir(tempData).entryList({"* RV-PAGE"}, QDir::Dirs))
+            QDir(tempData + '/' + old).removeRecursively();
+        Bench bench(identity("RV-PAGE", 3, {{4, 1, 0, 0}}));
+        QVERIFY(bench.ok);
+        QVERIFY(bench.record(6));
+        QVERIFY(bench.stop());
+        const QString runDir = findDir(tempData, " RV-PAGE");
+        QVERIFY(!runDir.isEmpty());
+        const QList<QStringList> rows = csvRows(runDir + "/vqsData.csv");
+        QVERIFY(rows.size() >= 6);
+
+        MainWindow window;
+        window.resize(1200, 860);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto* tabs = window.findChild<QTabWidget*>("tabWidget");
+        auto* openRunAction = window.findChild<QAction*>("action_openRun");
+        QVERIFY(openRunAction && openRunAction->shortcut() == QKeySequence(QKeySequence::Open));
+        QVERIFY(window.findChild<QMenu*>("menuFIle")->actions().contains(openRunAction));
+        RunViewTab* viewer = window.openRun(runDir);
+        QVERIFY(viewer);
+        QCOMPARE(tabs->currentWidget(), viewer);
+        QCOMPARE(tabs->tabText(tabs->currentIndex()), viewer->title());
+        QVERIFY(viewer->title().startsWith("RV-PAGE 20"));
+
+        // Every recorded row is a point, as the file has it and as the page plotted it.
+        LumoCustomPlot* conc = viewer->concPlot();
+        LumoCustomPlot* enviro = viewer->enviroPlot();
+        auto* pageConc = bench.tab->findChild<LumoCustomPlot*>("plot_conc");
+        auto* pageEnviro = bench.tab->findChild<LumoCustomPlot*>("plot_enviro");
+        QCOMPARE(conc->graph(0)->dataCount(), rows.size());
+        QCOMPARE(pageConc->graph(0)->dataCount(), rows.size());
+        for (int i = 0; i < rows.size(); ++i) {
+            const auto point = conc->graph(0)->data()->at(i);
+            QCOMPARE(point->key, rows[i][0].toDouble());
+            QCOMPARE(QString::number(point->value, 'f', 6), rows[i][6]);
+            QVERIFY(qAbs(point->value - pageConc->graph(0)->data()->at(i)->value) <= 5e-7);
+            for (int g = 0; g < 3; ++g) {
+                const double value = enviro->graph(g)->data()->at(i)->value;
+                QCOMPARE(QString::number(value, 'f', 6), rows[i][2 + g]);
+                QVERIFY(qAbs(value - pageEnviro->graph(g)->data()->at(i)->value) <= 5e-7 * qMax(1.0, qAbs(value)));
+            }
+        }
+        // The page's automatic ranges: the same value axes, time from 0.
+        QCOMPARE(conc->yAxis->range().lower, pageConc->yAxis->range().lower);
+        QCOMPARE(conc->yAxis->range().upper, pageConc->yAxis->range().upper);
+        QCOMPARE(conc->xAxis->range().lower, 0.0);
+        QCOMPARE(conc->xAxis->range().upper, rows.last()[0].toDouble());
+        for (QCPAxis* axis : {enviro->yAxis, enviro->yAxis2}) {
+            QCPAxis* page = axis == enviro->yAxis ? pageEnviro->yAxis : pageEnviro->yAxis2;
+            QVERIFY(qAbs(axis->range().lower - page->range().lower) < 1e-3);
+            QVERIFY(qAbs(axis->range().upper - page->range().upper) < 1e-3);
+        }
+        // "Started" and "Stopped" marked: a line and a label each, on both plots.
+        QCOMPARE(conc->itemCount(), 4);
+        QCOMPARE(enviro->itemCount(), 4);
+        auto* table = viewer->findChild<QTableView*>("tableView_rows");
+        QCOMPARE(table->model()->rowCount(), rows.size());
+        QCOMPARE(table->model()->data(table->model()->index(2, 1)).toString(), rows[2][1]);
+        QCOMPARE(table->model()->headerData(6, Qt::Horizontal).toString(), QStringLiteral("Conc [%LEL]"));
+
+        // Add Run: a second curve with a legend naming both runs.
+        QTemporaryDir other;
+        const QString ramp = writeRampRun(other.path());
+        QString askedFor;
+        viewer->chooseDirectory = [&](const QString& caption) {
+            askedFor = caption;
+            return ramp;
+        };
+        viewer->findChild<QPushButton*>("pushButton_addRun")->click();
+        QCOMPARE(viewer->runCount(), 2);
+        QCOMPARE(conc->graphCount(), 2);
+        QVERIFY(conc->legend->visible());
+        QCOMPARE(conc->graph(1)->name(), QStringLiteral("RAMP 2024-03-15 14:25:30"));
+        QCOMPARE(conc->xAxis->range().upper, 60.0);
+        // PPM over %LEL on one axis is said, not hidden.
+        auto* problems = viewer->findChild<QLabel*>("label_problems");
+        QVERIFY2(problems->isVisibleTo(viewer) && problems->text().contains("RAMP 2024-03-15 14:25:30: concentration in PPM, the first run's"),
+                 qPrintable(problems->text()));
+
+        // Save Pictures writes what Save Data writes.
+        QTemporaryDir pictures;
+        viewer->chooseDirectory = [&](const QString&) { return pictures.path(); };
+        viewer->findChild<QPushButton*>("pushButton_savePictures")->click();
+        for (const char* name : {"vqsConc.png", "vqsConc.pdf", "vqsEnviro.png", "vqsEnviro.pdf"})
+            QVERIFY2(QFileInfo(pictures.filePath(name)).size() > 0, name);
+        QVERIFY(!QImage(pictures.filePath("vqsConc.png")).isNull());
+
+        QTest::qWait(50);  // let the queued replots paint before the picture is taken
+        const QString shots = QStringLiteral(VQS_BINARY_DIR "/screenshots");
+        QDir().mkpath(shots);
+        QVERIFY(window.grab().save(shots + "/runview_compare.png"));
+
+        // A directory without a table is refused with a reason; nothing opens.
+        const int before = tabs->count();
+        {
+            BoxAnswerer boxes;
+            QTemporaryDir empty;
+            QVERIFY(!window.openRun(empty.path()));
+            QCOMPARE(boxes.texts(), QStringList{"Nothing to Show"});
+            QVERIFY(boxes.seen.first().informativeText.contains("no vqsData.csv"));
+        }
+        QCOMPARE(tabs->count(), before);
+
+        // The viewer's close button closes it without a question (Cancel would keep it).
+        BoxAnswerer boxes(QMessageBox::Cancel);
+        QPointer<RunViewTab> closing(viewer);
+        QTest::mouseClick(tabCloseButton(tabs, tabs->indexOf(viewer)), Qt::LeftButton);
+        QVERIFY(QTest::qWaitFor([&] { return closing.isNull(); }, 5000));
+        QCOMPARE(tabs->count(), before - 1);
+        QVERIFY(boxes.seen.isEmpty());
+        QDir(runDir).removeRecursively();
+    }
+};
+
+QTEST_MAIN(TestRunView)
+#include "test_runview.moc"
