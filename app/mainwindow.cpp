@@ -6,6 +6,7 @@
 #include <QKeySequence>
 #include <QMessageBox>
 
+#include "allsensorspanel.h"
 #include "tarnlitesystemtab.h"
 
 namespace {
@@ -31,6 +32,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->action_addSystem->setShortcut(QKeySequence::New);
     connect(ui->action_addSystem, &QAction::triggered, this, [this](bool) { addSystem(); });
     connect(ui->tabWidget, &QTabWidget::tabCloseRequested, this, &MainWindow::removeSystem);
+    allSensors = AllSensorsPanel::addTo(this, ui->tabWidget);
 
     addSystem(QString());
 }
@@ -46,6 +48,7 @@ void MainWindow::addSystem(QString tabName)
         tabName = "New Tab";
     auto* tab = new TarnLiteSystemTab(ui->tabWidget);
     ui->tabWidget->addTab(tab, tabName);
+    allSensors->track(tab);
     ui->tabWidget->setCurrentIndex(ui->tabWidget->count() - 1);
 }
 

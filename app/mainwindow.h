@@ -5,6 +5,7 @@
 #include <QString>
 
 class QCloseEvent;
+class AllSensorsPanel;
 
 namespace Ui {
 class MainWindow;
@@ -26,4 +27,5 @@ public slots:
 
 private:
     Ui::MainWindow* ui;
+    AllSensorsPanel* allSensors = nullptr;
 };

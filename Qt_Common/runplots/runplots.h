@@ -9,7 +9,10 @@
 
 #include <memory>
 
+class QColor;
+class QCPAxis;
 class QCustomPlot;
+class QPen;
 class LumoCustomPlot;
 
 namespace runplots {
@@ -28,6 +31,13 @@ constexpr double kConcAxisStart = 120;
 // Graphs, pens and the page's light look over the widget's dark defaults.
 void setUpConcPlot(QCustomPlot* plot);
 void setUpEnviroPlot(QCustomPlot* plot);
+
+// The page's light look alone, for other plots; the second form styles a value
+// axis added to such a plot like its left and right axes.
+void applyLightLook(QCustomPlot* plot);
+void applyLightLook(QCPAxis* valueAxis);
+// A curve's pen: 1 pixel, solid, round caps and joins.
+QPen curvePen(const QColor& colour);
 
 // Writes vqsConc.png, vqsConc.pdf, vqsEnviro.png and vqsEnviro.pdf into the
 // directory, each plot as it stands; false when any file could not be written.
