@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QResizeEvent>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QTabBar>
@@ -43,6 +44,7 @@ QColor stateColour(SensorSnapshot::State state) {
 
 // Legend rows per column; sixteen sensors fit in two columns.
 constexpr int kLegendRows = 8;
+constexpr int kFirstDockHeight = 340;
 
 }  // namespace
 
@@ -76,16 +78,23 @@ AllSensorsPanel::AllSensorsPanel(QTabWidget* tabs, QWidget* parent)
     concPlot->legend->setBorderPen(Qt::NoPen);
     concPlot->legend->setFillOrder(QCPLayoutGrid::foRowsFirst);
     concPlot->legend->setWrap(kLegendRows);
-    // Beside the axes, not over the curves.
-    concPlot->plotLayout()->addElement(0, 1, concPlot->legend);
+    // Beside the axes, not over the curves, and at the top: an empty element
+    // below it takes the height the legend does not need.
+    auto* legendColumn = new QCPLayoutGrid;
+    concPlot->plotLayout()->addElement(0, 1, legendColumn);
     concPlot->plotLayout()->setColumnStretchFactor(1, 0.001);
+    legendColumn->addElement(0, 0, concPlot->legend);
+    legendColumn->addElement(1, 0, new QCPLayoutElement(concPlot));
+    legendColumn->setRowStretchFactor(0, 0.001);
 
-    auto* split = new QSplitter(Qt::Vertical);
+    split = new QSplitter(Qt::Vertical);
     split->setObjectName(QStringLiteral("splitter_allSensors"));
     split->addWidget(rows);
     split->addWidget(concPlot);
-    split->setStretchFactor(0, 1);
-    split->setStretchFactor(1, 1);
+    split->setChildrenCollapsible(false);
+    rows->setMinimumHeight(80);
+    concPlot->setMinimumHeight(160);
+    connect(split, &QSplitter::splitterMoved, this, [this] { userSplit = true; });
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(split);
@@ -110,6 +119,15 @@ AllSensorsPanel* AllSensorsPanel::addTo(QMainWindow* window, QTabWidget* tabs) {
     dock->setWidget(panel);
     window->addDockWidget(Qt::BottomDockWidgetArea, dock);
     dock->hide();
+    // A dock first opens at its contents' size hint, a strip under the page:
+    // the first time, give it enough height for a table and a plot.
+    auto* sized = new QObject(dock);
+    QObject::connect(dock, &QDockWidget::visibilityChanged, sized, [window, dock, sized](bool visible) {
+        if (!visible || dock->isFloating())
+            return;
+        window->resizeDocks({dock}, {std::max(kFirstDockHeight, window->height() * 45 / 100)}, Qt::Vertical);
+        delete sized;
+    });
 
     QAction* toggle = dock->toggleViewAction();
     toggle->setObjectName(QStringLiteral("action_allSensors"));
@@ -141,7 +159,10 @@ void AllSensorsPanel::track(TarnLiteSystemTab* page) {
             return;
         dropCurve(*it);
         entries.erase(it);
-        syncRows();
+        // The tab widget may be in its own teardown: leave it alone.
+        const int row = order.indexOf(static_cast<QWidget*>(gone));
+        order.removeAt(row);
+        rows->removeRow(row);
         plotDirty = true;
         scheduleRefresh();
     });
@@ -319,6 +340,14 @@ void AllSensorsPanel::fillRow(int row, const Entry& entry) {
 void AllSensorsPanel::scheduleRefresh() {
     if (isVisible() && !refreshTimer.isActive())
         refreshTimer.start();
+}
+
+void AllSensorsPanel::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // The table's size hint would take most of the height: the plot gets
+    // three fifths until the user moves the divider.
+    if (!userSplit && height() > 0)
+        split->setSizes({height() * 2 / 5, height() * 3 / 5});
 }
 
 void AllSensorsPanel::showEvent(QShowEvent* event) {

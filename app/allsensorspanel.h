@@ -15,6 +15,7 @@
 class QCPAxis;
 class QCPGraph;
 class QMainWindow;
+class QSplitter;
 class QTabWidget;
 class QTableWidget;
 class LumoCustomPlot;
@@ -61,6 +62,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     struct Entry {
@@ -96,6 +98,8 @@ private:
     // Value axis of each unit: the first on the left, the second on the right,
     // any further one added beside the right axis.
     QMap<QString, QCPAxis*> unitAxes;
+    QSplitter* split = nullptr;
+    bool userSplit = false;
     QTimer refreshTimer;
     bool plotDirty = false;
 };

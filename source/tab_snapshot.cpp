@@ -10,7 +10,9 @@ void TarnLiteSystemTab::publishSnapshot(SensorSnapshot::State state) {
     shown.name = ui->label_SensorName->text();
     shown.port = portNameOfEntry(identifiedEntry);
     shown.unit = ui->label_flamConcUnit->text();
-    shown.statusText = ui->label_status->text();
+    // The status line of a lost run reads "Idle" once its buttons are back.
+    shown.statusText =
+        state == SensorSnapshot::State::Lost ? QStringLiteral("Communication failed") : ui->label_status->text();
     shown.runMs = elapsedTimer && elapsedTimer->isValid() ? elapsedTimer->elapsed() : 0;
     emit snapshotChanged(shown);
 }

@@ -73,7 +73,7 @@ private slots:
         usb->setSampleNumber(30);
 
         MainWindow window;
-        window.resize(1200, 900);
+        window.resize(1280, 1100);
         window.show();
         BoxAnswerer boxes;
         QTabWidget* tabs = tabWidgetOf(window);
@@ -172,6 +172,8 @@ private slots:
         QCOMPARE(cell(table, 0, Col::ColRows).toUInt(), first->sensorObject()->cycleCount);
         QCOMPARE(cell(table, 1, Col::ColRows).toUInt(), second->sensorObject()->cycleCount);
         QCOMPARE(cell(table, 1, Col::ColState), QStringLiteral("lost"));
+        QCOMPARE(cell(table, 1, Col::ColStatus), QStringLiteral("Communication failed"));
+        QCOMPARE(cell(table, 0, Col::ColStatus), QStringLiteral("Idle"));
         // The ended runs' curves stay for comparison.
         QCOMPARE(plot->graphCount(), 2);
         saveScreenshot(&window, QStringLiteral("all-sensors-ended.png"));

@@ -1,5 +1,6 @@
-// vqs-demo-screenshot: the program's window with the demo's two sensors running
-// and the "All sensors" panel open, saved as a picture for the manual.
+// vqs-demo-screenshot: the "All sensors" panel, docked in the program's window,
+// while the demo's two sensors run; saved as a picture for the manual (the
+// panel alone, and the whole window beside it as OUT-window.png).
 //
 //   QT_QPA_PLATFORM=offscreen vqs-demo-screenshot OUT.png [run seconds, default 45]
 //
@@ -97,7 +98,7 @@ int main(int argc, char* argv[]) {
     {
         MainWindow window;
         window.setWindowTitle(mainWindowTitle());
-        window.resize(1280, 960);
+        window.resize(1280, 1300);
         window.show();
         auto* tabs = part<QTabWidget>(&window, "tabWidget");
         const QString names[2] = {QString::fromStdString(sensors.uartSensor().identity().name),
@@ -117,7 +118,9 @@ int main(int argc, char* argv[]) {
         runLoop(seconds * 1000);
         part<AllSensorsPanel>(&window, "allSensorsPanel")->refresh();
         runLoop(200);
-        if (!window.grab().save(out)) {
+        QString windowOut = out;
+        windowOut.insert(out.lastIndexOf(QLatin1Char('.')), QLatin1String("-window"));
+        if (!part<QWidget>(&window, "dockWidget_allSensors")->grab().save(out) || !window.grab().save(windowOut)) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(out));
             result = 1;
         } else {
