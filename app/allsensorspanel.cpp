@@ -45,6 +45,8 @@ QColor stateColour(SensorSnapshot::State state) {
 // Legend rows per column; sixteen sensors fit in two columns.
 constexpr int kLegendRows = 8;
 constexpr int kFirstDockHeight = 340;
+// Room a cell needs around its text (margins, focus frame).
+constexpr int kCellPadding = 12;
 
 }  // namespace
 
@@ -57,9 +59,15 @@ AllSensorsPanel::AllSensorsPanel(QTabWidget* tabs, QWidget* parent)
     rows->setSelectionBehavior(QAbstractItemView::SelectRows);
     rows->setSelectionMode(QAbstractItemView::SingleSelection);
     rows->verticalHeader()->setVisible(false);
-    rows->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    rows->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    rows->horizontalHeader()->setSectionResizeMode(ColStatus, QHeaderView::Stretch);
+    // Sizing to contents measures every cell of a column on each change, which
+    // with sixteen rows changing every refresh costs the GUI thread more than
+    // everything else the panel does: rows have one fixed height, and a column
+    // is widened only when a new text does not fit (fillRow).
+    rows->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    rows->verticalHeader()->setDefaultSectionSize(rows->fontMetrics().height() + 8);
+    rows->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    rows->horizontalHeader()->setStretchLastSection(true);
+    rows->resizeColumnsToContents();
     rows->setAlternatingRowColors(true);
     connect(rows, &QTableWidget::cellClicked, this, [this](int row, int) {
         if (TarnLiteSystemTab* page = pageAt(row))
@@ -326,8 +334,12 @@ void AllSensorsPanel::fillRow(int row, const Entry& entry) {
             rows->setItem(row, column, item);
         }
         // An unchanged text must not make the view lay its columns out again.
-        if (item->text() != texts[column])
-            item->setText(texts[column]);
+        if (item->text() == texts[column])
+            continue;
+        item->setText(texts[column]);
+        if (rows->fontMetrics().horizontalAdvance(texts[column]) + kCellPadding > rows->columnWidth(column) &&
+            column != ColumnCount - 1)
+            rows->resizeColumnToContents(column);
     }
     QTableWidgetItem* name0 = rows->item(row, ColName);
     if (entry.curve && name0->foreground().color() != entry.colour)

@@ -58,7 +58,7 @@ public:
     // Rows and plot catch up with the snapshots received; otherwise done at
     // most every kRefreshMs while the panel is shown.
     void refresh();
-    static constexpr int kRefreshMs = 500;
+    static constexpr int kRefreshMs = 1000;
 
 protected:
     void showEvent(QShowEvent* event) override;
