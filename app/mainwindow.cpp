@@ -8,6 +8,7 @@
 #include <QMessageBox>
 
 #include "runviewtab.h"
+#include "allsensorspanel.h"
 #include "tarnlitesystemtab.h"
 
 namespace {
@@ -33,6 +34,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->action_addSystem->setShortcut(QKeySequence::New);
     connect(ui->action_addSystem, &QAction::triggered, this, [this](bool) { addSystem(); });
     connect(ui->tabWidget, &QTabWidget::tabCloseRequested, this, &MainWindow::removeSystem);
+    allSensors = AllSensorsPanel::addTo(this, ui->tabWidget);
 
     QAction* openRunAction = ui->menuFIle->addAction(QStringLiteral("Open Run..."));
     openRunAction->setObjectName(QStringLiteral("action_openRun"));
@@ -60,6 +62,7 @@ void MainWindow::addSystem(QString tabName)
         tabName = "New Tab";
     auto* tab = new TarnLiteSystemTab(ui->tabWidget);
     ui->tabWidget->addTab(tab, tabName);
+    allSensors->track(tab);
     ui->tabWidget->setCurrentIndex(ui->tabWidget->count() - 1);
 }
 

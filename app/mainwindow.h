@@ -6,6 +6,7 @@
 
 class QCloseEvent;
 class RunViewTab;
+class AllSensorsPanel;
 
 namespace Ui {
 class MainWindow;
@@ -31,4 +32,5 @@ public slots:
 
 private:
     Ui::MainWindow* ui;
+    AllSensorsPanel* allSensors = nullptr;
 };

@@ -45,6 +45,10 @@ TarnLiteSystemTab::TarnLiteSystemTab(QWidget* parent) : QWidget(parent), ui(new 
     connect(sensor, &VQS::VQSFWChunkWritten, this, &TarnLiteSystemTab::onVQSFWChunkWritten);
     // Where a lost sensor was found again belongs in the run's time log.
     connect(sensor, &VQS::VQSUpdateTimeLog, this, &TarnLiteSystemTab::writeTimeLog, Qt::QueuedConnection);
+    connect(sensor, &VQS::VQSRecovering, this, [this] {
+        if (!shutDown && runInProgress)
+            publishSnapshot(SensorSnapshot::State::Recovering);
+    });
     connect(networkManager, &QNetworkAccessManager::finished, this, &TarnLiteSystemTab::onReplyFinished);
 
     // The ports a lost sensor may have moved to: the scan's candidates of the
@@ -141,6 +145,7 @@ void TarnLiteSystemTab::on_pushButton_start_toggled(bool checked) {
     writeTimeLog(QStringLiteral("Started"));
     ui->plot_conc->userControlled = false;
     ui->plot_enviro->userControlled = false;
+    publishRunStart();
 }
 
 void TarnLiteSystemTab::requestStop() {
@@ -159,6 +164,7 @@ void TarnLiteSystemTab::onVQSWorkComplete() {
         ++sensor->cycleCount;
         updateDisplay();
         writeDataRow();
+        publishCycle();
     }
     QMetaObject::invokeMethod(sensor, "doWork", Qt::QueuedConnection);
 }

@@ -142,6 +142,7 @@ void TarnLiteSystemTab::resetIdentification() {
     if (tabWidget && tabWidget->indexOf(this) >= 0)
         tabWidget->setTabText(tabWidget->indexOf(this), QStringLiteral("New Tab"));
     testNoteDialog->setWindowTitle(QStringLiteral("Test Notes"));
+    publishSnapshot(SensorSnapshot::State::Idle);
 }
 
 void TarnLiteSystemTab::on_comboBox_ports_currentIndexChanged(int) {
@@ -178,6 +179,7 @@ void TarnLiteSystemTab::on_comboBox_ports_currentIndexChanged(int) {
     ui->label_sku->setText(QString::fromLatin1(sensor->sensorSku));
     if (tabWidget && tabWidget->indexOf(this) >= 0)
         tabWidget->setTabText(tabWidget->indexOf(this), entry);
+    publishSnapshot(SensorSnapshot::State::Idle);
     ui->label_fwVersion->setText(QString::fromLatin1(sensor->versionText));
     ui->label_calDate->setText(QString::fromLatin1(sensor->sensorInfo.calibrationDate,
                                                    qstrnlen(sensor->sensorInfo.calibrationDate,

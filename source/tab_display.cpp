@@ -268,6 +268,10 @@ void TarnLiteSystemTab::setUnitButtonsAfterRun() {
 void TarnLiteSystemTab::onVQSStopped() {
     if (shutDown)
         return;
+    // A run the user did not end was lost; shown before the box waits for OK.
+    const bool lost = sensor->commFailed && !sensor->stopRequested;
+    if (lost)
+        publishSnapshot(SensorSnapshot::State::Lost);
     if (sensor->commFailed) {
         messageBox(QString::fromLatin1(sensor->sensorName),
                    QStringLiteral("There was an error getting an answer from the VQS.\r\nPlease restart the VQS."),
@@ -295,6 +299,7 @@ void TarnLiteSystemTab::onVQSStopped() {
     }
     closeRunFiles();
     releaseValueLabels();
+    publishSnapshot(lost ? SensorSnapshot::State::Lost : SensorSnapshot::State::Idle);
 }
 
 void TarnLiteSystemTab::resetDisplay() {

@@ -15,6 +15,7 @@
 
 
 #include "runrecorder.h"
+#include "sensorsnapshot.h"
 
 class QLabel;
 class QResizeEvent;
@@ -53,10 +54,15 @@ public:
     QElapsedTimer* runClock() const { return elapsedTimer; }
     // "%1h:%2m:%3s" of a run clock reading (hours not wrapped at 24).
     static QString elapsedText(qint64 ms);
+    // What the page shows now: identity, run state and the last recorded cycle.
+    const SensorSnapshot& snapshot() const { return shown; }
 
 signals:
     void start();
     void stop();
+    // After each recorded cycle and on every change of run state (started,
+    // recovering, lost, stopped) or of the identified sensor.
+    void snapshotChanged(const SensorSnapshot& snapshot);
 
 public slots:
     void on_pushButton_scanPorts_clicked();
@@ -98,6 +104,11 @@ private:
     // again (see heldLabels).
     void setValueText(QLabel* label, const QString& text);
     void releaseValueLabels();
+
+    // ---- snapshot for views over all pages (tab_snapshot.cpp) ----
+    void publishSnapshot(SensorSnapshot::State state);
+    void publishRunStart();
+    void publishCycle();
 
     // ---- discovery (tab_discovery.cpp) ----
     // Applies the entry's port and transport to the sensor object; false when
@@ -242,4 +253,5 @@ private:
     // The port and run directory this page's run holds (see runregistry.h).
     QString runPort;
     bool shutDown = false;
+    SensorSnapshot shown;
 };

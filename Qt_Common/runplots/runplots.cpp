@@ -20,40 +20,43 @@ namespace {
 constexpr int kPictureWidth = 1200;
 constexpr int kPictureHeight = 480;
 
-QPen curvePen(const char* colour) {
-    return QPen(QBrush(QColor(colour)), 1, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-}
-
 QPen linePen(const char* colour) {
     return QPen(QBrush(QColor(colour)), 1, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin);
 }
 
-// The page's light look over the widget's dark defaults.
-void styleLight(QCustomPlot* plot) {
+}  // namespace
+
+QPen curvePen(const QColor& colour) {
+    return QPen(QBrush(colour), 1, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+}
+
+void applyLightLook(QCustomPlot* plot) {
     const QPen axisPen = linePen("#000000");
-    const QPen gridPen = linePen("#e6e6e7");
     const QColor black("#000000");
     plot->setBackground(QBrush(QColor("#FFFFFF")));
     plot->xAxis->setBasePen(axisPen);
     plot->xAxis->setTickPen(axisPen);
     plot->xAxis->setTickLabelColor(black);
     plot->xAxis->setLabelColor(black);
-    for (QCPAxis* axis : {plot->yAxis, plot->yAxis2}) {
-        axis->setBasePen(linePen("#FFFFFF"));
-        axis->setTickPen(gridPen);
-        axis->setTickLabelColor(black);
-        axis->setLabelColor(black);
-        axis->grid()->setPen(gridPen);
-    }
+    applyLightLook(plot->yAxis);
+    applyLightLook(plot->yAxis2);
 }
 
-}  // namespace
+void applyLightLook(QCPAxis* valueAxis) {
+    const QPen gridPen = linePen("#e6e6e7");
+    const QColor black("#000000");
+    valueAxis->setBasePen(linePen("#FFFFFF"));
+    valueAxis->setTickPen(gridPen);
+    valueAxis->setTickLabelColor(black);
+    valueAxis->setLabelColor(black);
+    valueAxis->grid()->setPen(gridPen);
+}
 
 void setUpConcPlot(QCustomPlot* plot) {
     plot->addGraph();
-    plot->graph(0)->setPen(curvePen(kConcColour));
+    plot->graph(0)->setPen(curvePen(QColor(kConcColour)));
     plot->yAxis->setRange(-10, kConcAxisStart);
-    styleLight(plot);
+    applyLightLook(plot);
 }
 
 void setUpEnviroPlot(QCustomPlot* plot) {
@@ -62,9 +65,9 @@ void setUpEnviroPlot(QCustomPlot* plot) {
         if (curve.rightAxis)
             plot->yAxis2->setVisible(true);
         plot->addGraph(plot->xAxis, curve.rightAxis ? plot->yAxis2 : plot->yAxis);
-        plot->graph(i)->setPen(curvePen(curve.colour));
+        plot->graph(i)->setPen(curvePen(QColor(curve.colour)));
     }
-    styleLight(plot);
+    applyLightLook(plot);
 }
 
 void followRun(QCustomPlot* conc, QCustomPlot* enviro, double lastSeconds, double concAxisMax) {

@@ -9,7 +9,10 @@
 
 #include <memory>
 
+class QColor;
+class QCPAxis;
 class QCustomPlot;
+class QPen;
 class LumoCustomPlot;
 
 namespace runplots {
@@ -39,6 +42,12 @@ void setUpEnviroPlot(QCustomPlot* plot);
 // `lastSeconds`: time from 0, concentration -10 .. axisMax, the environment
 // axes fitted to their curves and widened as the page widens them.
 void followRun(QCustomPlot* conc, QCustomPlot* enviro, double lastSeconds, double concAxisMax);
+// The page's light look alone, for other plots; the second form styles a value
+// axis added to such a plot like its left and right axes.
+void applyLightLook(QCustomPlot* plot);
+void applyLightLook(QCPAxis* valueAxis);
+// A curve's pen: 1 pixel, solid, round caps and joins.
+QPen curvePen(const QColor& colour);
 
 // Writes vqsConc.png, vqsConc.pdf, vqsEnviro.png and vqsEnviro.pdf into the
 // directory, each plot as it stands; false when any file could not be written.

@@ -225,6 +225,9 @@ signals:
     // The texts are owned by the receiver's copy, so a queued receiver can read them safely.
     void VQSEventNotification(QString subject, QString message);
     void VQSUpdateTimeLog(QString event);
+    // A cycle's exchange failed and the link is being re-established; the
+    // cycle ends (VQSWorkComplete or VQSStopped) once it is back or given up.
+    void VQSRecovering();
 
 public slots:
     void startVQS();

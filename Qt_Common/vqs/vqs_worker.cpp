@@ -89,6 +89,7 @@ void VQS::doWork() {
         stopVQS();
         return;
     } else {
+        emit VQSRecovering();
         bool recovered = false;
         if (reconnect() == VQS_SUCCESS) {
             commFailed = getAnswer();

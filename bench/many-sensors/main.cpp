@@ -4,12 +4,15 @@
 // (how late a 10 ms timer fires: median and 99th percentile) and its busy share
 // while all sixteen run; the memory each running page costs (RSS growth / 16);
 // and the longest GUI stall while one of the sixteen stops answering for good
-// (its run then goes through recovery and ends).
+// (its run then goes through recovery and ends). The "All sensors" panel is
+// open throughout (its sixteen rows and curves follow every cycle) unless the
+// third argument is 0.
 //
-//   bench_many_sensors [steady seconds, default 150] [silent seconds, default 90]
+//   bench_many_sensors [steady seconds, default 150] [silent seconds, default 90] [panel 1|0, default 1]
 //
 // Run with QT_QPA_PLATFORM=offscreen. Run files go where the program keeps
 // them (TempData beside the executable) and are removed afterwards.
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -18,6 +21,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -31,6 +35,8 @@
 
 #include <unistd.h>
 
+#include "allsensorspanel.h"
+#include "lumocustomplot.h"
 #include "mainwindow.h"
 #include "portlister.h"
 #include "simulator.h"
@@ -155,6 +161,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     const int steadySeconds = argc > 1 ? std::max(5, std::atoi(argv[1])) : 150;
     const int silentSeconds = argc > 2 ? std::max(5, std::atoi(argv[2])) : 90;
+    const bool panelOpen = argc > 3 ? std::atoi(argv[3]) != 0 : true;
     registerApplicationFonts();
     prepareWorkingDirectories(QCoreApplication::applicationDirPath(), QTime::currentTime());
 
@@ -199,6 +206,14 @@ int main(int argc, char* argv[]) {
     window->resize(1100, 720);
     window->show();
     auto* tabs = window->findChild<QTabWidget*>(QStringLiteral("tabWidget"));
+    if (panelOpen) {
+        auto* toggle = window->findChild<QAction*>(QStringLiteral("action_allSensors"));
+        if (!toggle) {
+            std::fprintf(stderr, "no All sensors action\n");
+            return 1;
+        }
+        toggle->trigger();
+    }
     std::vector<TarnLiteSystemTab*> pages;
     for (int i = 0; i < kSensors; ++i) {
         if (i > 0)
@@ -232,6 +247,11 @@ int main(int argc, char* argv[]) {
 
     std::printf("sensors: %d (%d UART, %d USB), one sample a second; steady %d s, one silent %d s\n", kSensors,
                 kSensors / 2, kSensors / 2, steadySeconds, silentSeconds);
+    if (auto* panel = window->findChild<AllSensorsPanel*>(QStringLiteral("allSensorsPanel")); panel && panelOpen)
+        std::printf("All sensors panel: open, %d rows, %d curves\n", panel->table()->rowCount(),
+                    panel->plot()->graphCount());
+    else
+        std::printf("All sensors panel: closed\n");
     std::printf("event latency (10 ms timer lateness) median: %.2f ms\n", median);
     std::printf("event latency (10 ms timer lateness) p99: %.2f ms (goal < 50 ms)\n", p99);
     std::printf("longest GUI stall, all running: %.1f ms\n", steadyLongest);
