@@ -10,6 +10,7 @@
 
 #include "lumocustomplot.h"
 #include "portlister.h"
+#include "runregistry.h"
 #include "tarnlitesystemtab.h"
 #include "testnotedialog.h"
 #include "ui_tarnlitesystemtab.h"
@@ -49,6 +50,7 @@ TarnLiteSystemTab::TarnLiteSystemTab(QWidget* parent) : QWidget(parent), ui(new 
         if (!shutDown && runInProgress)
             publishSnapshot(SensorSnapshot::State::Recovering);
     });
+    connect(sensor, &VQS::VQSPortMoved, this, &TarnLiteSystemTab::onSensorPortMoved, Qt::QueuedConnection);
     connect(networkManager, &QNetworkAccessManager::finished, this, &TarnLiteSystemTab::onReplyFinished);
 
     // The ports a lost sensor may have moved to: the scan's candidates of the
@@ -153,6 +155,48 @@ void TarnLiteSystemTab::requestStop() {
     // ends within one poll and lets the stop run.
     sensor->stopRequested = true;
     emit stop();
+}
+
+void TarnLiteSystemTab::onSensorPortMoved(QString portPath) {
+    if (shutDown || !runInProgress)
+        return;
+    const QString name = PortLister::nameOfPath(portPath);
+    if (name.isEmpty() || name == runPort)
+        return;
+    // The run now holds the new port, so other pages' scans and selections
+    // leave it alone, and frees the old one.
+    RunRegistry::releasePort(runPort, this);
+    runPort = name;
+    RunRegistry::claimPort(runPort, this);
+
+    // The run's entry names the port its sensor answers at. An entry of the
+    // scan that named that port is stale: its sensor is this one now.
+    const QString moved = QStringLiteral("%1 - %2").arg(identifiedEntry.section(QStringLiteral(" - "), 0, 0), name);
+    {
+        const QSignalBlocker blocker(ui->comboBox_ports);
+        for (int i = ui->comboBox_ports->count() - 1; i >= 0; --i) {
+            const QString text = ui->comboBox_ports->itemText(i);
+            if (text != identifiedEntry && portNameOfEntry(text) == name)
+                ui->comboBox_ports->removeItem(i);
+        }
+        const int at = ui->comboBox_ports->findText(identifiedEntry);
+        if (at >= 0)
+            ui->comboBox_ports->setItemText(at, moved);
+    }
+    for (int i = portEntries.size() - 1; i >= 0; --i) {
+        PortEntry& entry = portEntries[i];
+        if (entry.text == identifiedEntry) {
+            entry.text = moved;
+            entry.portName = name;
+            entry.path = portPath;
+        } else if (entry.portName == name) {
+            portEntries.removeAt(i);
+        }
+    }
+    if (tabWidget && tabWidget->indexOf(this) >= 0 && tabWidget->tabText(tabWidget->indexOf(this)) == identifiedEntry)
+        tabWidget->setTabText(tabWidget->indexOf(this), moved);
+    identifiedEntry = moved;
+    comPort = name.startsWith(QLatin1String("COM")) ? name.mid(3) : name;
 }
 
 void TarnLiteSystemTab::onVQSWorkComplete() {

@@ -75,6 +75,8 @@ public slots:
     void onVQSWorkComplete();
     void onVQSStopped();
     void onVQSFWChunkWritten(int progress);
+    // The run resumed at another port: the page's entry and the ports held follow it.
+    void onSensorPortMoved(QString portPath);
     void onReplyFinished(QNetworkReply* reply);
     void clearData();
     int saveData(QString saveDirectory);

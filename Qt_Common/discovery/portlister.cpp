@@ -3,6 +3,8 @@
 #include <QFileInfo>
 #include <QSerialPortInfo>
 
+#include <algorithm>
+
 namespace {
 
 PortLister::Source& overrideSource() {
@@ -117,6 +119,14 @@ std::vector<std::string> candidatePaths(int transport) {
         if (classify(port) == transport && !port.path.isEmpty())
             paths.push_back(port.path.toStdString());
     return paths;
+}
+
+QString nameOfPath(const QString& path) {
+    for (const PortCandidate& port : availablePorts())
+        if (port.path == path)
+            return port.name;
+    const int cut = std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+    return path.mid(cut + 1);
 }
 
 }  // namespace PortLister

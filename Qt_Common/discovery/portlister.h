@@ -40,5 +40,8 @@ int classify(const PortCandidate& port, PortRules rules = hostRules());
 // Device paths of the ports that may carry a sensor of this framing: where a
 // sensor lost mid-run is looked for once it is not back at its old place.
 std::vector<std::string> candidatePaths(int transport);
+// The name users know a port by ("COM8", "ttyACM1") for a device path a sensor
+// object opened: the listed port's name, else the path's last part.
+QString nameOfPath(const QString& path);
 
 }  // namespace PortLister

@@ -25,6 +25,9 @@ HeadlessRun::HeadlessRun(const QString& portName, QObject* parent)
     connect(sensor, &VQS::VQSStopped, this, &HeadlessRun::onStopped, Qt::QueuedConnection);
     connect(sensor, &VQS::VQSUpdateTimeLog, this, [this](QString event) { recorder.writeTimeLog(event); },
             Qt::QueuedConnection);
+    // A run that resumed at another port is named by that port from then on.
+    connect(sensor, &VQS::VQSPortMoved, this, [this](QString path) { port = PortLister::nameOfPath(path); },
+            Qt::QueuedConnection);
     sensor->moveToThread(worker);
     worker->start();
 }

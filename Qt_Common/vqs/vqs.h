@@ -199,6 +199,8 @@ public:
     // Written before each VQSWorkComplete(): true only when that cycle brought
     // a new, good answer, so a failed cycle is never recorded as a sample.
     bool freshAnswer = false;
+    // Sets the sensor idle and then measuring with concUnit, as a run starts.
+    VQSStatus enterMeasuring();
     // Device paths of the ports that may carry a sensor of this transport
     // (the scan's candidates). A sensor that is not back at its old place
     // after a lost cycle is looked for there. Called on the worker thread.
@@ -228,6 +230,8 @@ signals:
     // A cycle's exchange failed and the link is being re-established; the
     // cycle ends (VQSWorkComplete or VQSStopped) once it is back or given up.
     void VQSRecovering();
+    // The run resumed at another port (its device path): whoever keeps the run's port follows.
+    void VQSPortMoved(QString portPath);
 
 public slots:
     void startVQS();
@@ -252,4 +256,12 @@ private:
     bool runSensorAnswers();
     std::string location() const;
     int64_t lastUsbCycleMs = -1;  // steady clock, when the last USB cycle began
+    // Until the next new sample, a record counts only for a new sample number, not
+    // for its status: set when the sensor was (re)told to measure after a restart
+    // or a reconnection, so nothing it reported before measuring gets a row.
+    bool awaitNewSample = false;
+    // A UART sample of this run has been taken (lastSensorCycle is the run's own).
+    bool runHasSample = false;
+    // The measuring state went out and no sample has been taken since.
+    bool measuringJustSent = false;
 };

@@ -215,6 +215,8 @@ int VQS::uartRecv(uint16_t cmdId, uint8_t* buffer, uint32_t bufferSize) {
     for (unsigned attempt = 1; attempt <= retryCount; ++attempt) {
         qWarning("%s Re-transmitting (cmdID %u): %u", sensorName, static_cast<unsigned>(cmdId), attempt);
         if (pendingRequest && pendingRequestLength != 0) {
+            // What a garbled reply left behind would otherwise open the resend's reply.
+            serialDiscardInput();
             ++retransmissions;
             ++txPackets;
             txBytes += pendingRequestLength;

@@ -183,6 +183,8 @@ void retransmitPending(VQS& vqs) {
     putU16(&packet[kFlagsAt], static_cast<uint16_t>(getU16(&packet[kFlagsAt]) | kFlagRetransmission));
     putU16(&packet[kCheckAt], 0);
     putU16(&packet[kCheckAt], crc16(packet, vqs.pendingRequestLength, kUsbCrcSeed));
+    // What a garbled reply left behind would otherwise open the resend's reply.
+    vqs.serialDiscardInput();
     ++vqs.retransmissions;
     ++vqs.txPackets;
     vqs.txBytes += vqs.pendingRequestLength;

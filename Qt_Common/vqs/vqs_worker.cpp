@@ -28,6 +28,11 @@ constexpr int64_t kUsbCycleSpacingMs = 900;
 // Worker pauses are taken in slices so that a stop request ends them early.
 constexpr unsigned kPauseSliceMs = 50;
 
+// A UART sensor whose sample number stands still this long (status or not) has
+// stopped measuring: the cycle fails, so recovery tells it to measure again or
+// gives it up, instead of polling for ever. Many times the slowest sample cycle.
+constexpr int64_t kSampleStallMs = 60000;
+
 int64_t steadyMs() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
@@ -49,22 +54,28 @@ void VQS::startVQS() {
     qInfo() << sensorName << "- starting";
     std::strcpy(statusText, "None");
 
-    if (connect() != VQS_SUCCESS || setState(VQS_STATE_IDLE) != VQS_SUCCESS) {
+    if (connect() != VQS_SUCCESS || enterMeasuring() != VQS_SUCCESS) {
         commFailed = 1;
         emit VQSStopped();
         return;
     }
-    sleepMs(10);
-    if (setState(VQS_STATE_MEASURING) != VQS_SUCCESS) {
-        commFailed = 1;
-        emit VQSStopped();
-        return;
-    }
-    if (firmwareVersion[0] > 3)
-        pauseUnlessStopped(500);
     running = true;
     lastUsbCycleMs = -1;
+    runHasSample = false;
+    awaitNewSample = false;
     doWork();
+}
+
+VQSStatus VQS::enterMeasuring() {
+    if (setState(VQS_STATE_IDLE) != VQS_SUCCESS)
+        return VQS_FAILURE;
+    sleepMs(10);
+    if (setState(VQS_STATE_MEASURING) != VQS_SUCCESS)
+        return VQS_FAILURE;
+    measuringJustSent = true;
+    if (firmwareVersion[0] > 3)
+        pauseUnlessStopped(500);
+    return VQS_SUCCESS;
 }
 
 void VQS::doWork() {
@@ -147,6 +158,7 @@ void VQS::stopVQS() {
 
 VQSStatus VQS::uartGetAnswer() {
     alignas(4) uint8_t record[kEngDataRoom];
+    const int64_t pollStart = steadyMs();
     for (;;) {
         std::memset(record, 0, sizeof(record));
         if (uartGetEngData(record) != VQS_SUCCESS)
@@ -154,14 +166,35 @@ VQSStatus VQS::uartGetAnswer() {
         int32_t status = 0;
         std::memcpy(&status, record, sizeof(status));
         std::memcpy(&sensorCycle, record + 4, sizeof(sensorCycle));
-        if (status != 0 || sensorCycle != lastSensorCycle)
+        if (runHasSample && sensorCycle < lastSensorCycle) {
+            // The counter started again: the sensor lost power and came back,
+            // idle. What it holds now was not measured for this run; it is told
+            // to measure (unless that was just done) and its next sample counts.
+            qWarning() << sensorName << "- restarted: sample" << sensorCycle << "after" << lastSensorCycle;
+            emit VQSUpdateTimeLog(QStringLiteral("Cycle %1: Sensor restarted (sample %2 after %3).")
+                                      .arg(cycleCount)
+                                      .arg(sensorCycle)
+                                      .arg(lastSensorCycle));
+            lastSensorCycle = sensorCycle;
+            awaitNewSample = true;
+            if (!measuringJustSent && enterMeasuring() != VQS_SUCCESS)
+                return VQS_FAILURE;
+        }
+        if (sensorCycle != lastSensorCycle || (status != 0 && !awaitNewSample))
             break;
-        // The sensor has no new sample yet. Polling has no limit, so a stop
-        // request must be honoured here or the queued stop would never run.
+        if (steadyMs() - pollStart > kSampleStallMs) {
+            qWarning() << sensorName << "- no new sample for" << kSampleStallMs / 1000 << "s";
+            return VQS_FAILURE;
+        }
+        // The sensor has no new sample yet. A stop request must be honoured
+        // here or the queued stop would wait for the whole poll.
         if (!pauseUnlessStopped(500))
             return VQS_FAILURE;
     }
     lastSensorCycle = sensorCycle;
+    runHasSample = true;
+    awaitNewSample = false;
+    measuringJustSent = false;
     std::memset(&answer, 0, sizeof(answer));
     if (v3Answer) {
         flam_data_v3_t data;
@@ -203,6 +236,7 @@ VQSStatus VQS::reconnect() {
                                           .arg(cycleCount)
                                           .arg(QString::fromStdString(portLabel(other)))
                                           .arg(attempt));
+                emit VQSPortMoved(QString::fromStdString(other));
                 return VQS_SUCCESS;
             }
         }
@@ -226,8 +260,16 @@ bool VQS::reopenAt(const std::string& where) {
     if (connect() == VQS_SUCCESS)
         found = runSensorAnswers();
     retryCount = retries;
-    if (found)
-        return true;
+    if (found) {
+        // A sensor whose cable also carried its power is back idle. The run
+        // goes on only once it measures again, with the run's unit, and only
+        // with samples taken since.
+        if (enterMeasuring() == VQS_SUCCESS) {
+            awaitNewSample = true;
+            return true;
+        }
+        qWarning() << sensorName << "- answers at" << where.c_str() << "but does not measure";
+    }
     disconnect();
     portPath = previousPath;
     return false;

@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include "lumocustomplot.h"
+#include "runregistry.h"
 #include "startup.h"
 #include "tab_fixture.h"
 #include "vqs.h"
@@ -192,6 +193,52 @@ private slots:
         QVERIFY(!start->isChecked());
         QCOMPARE(start->text(), QString("Start"));
         QVERIFY(!tab->sensorObject()->isRunning());
+    }
+
+    // Unplugged and back, freshly powered, under another port name: the run
+    // measures again there, and the page's entry and the ports held name the
+    // new port, so another page's scan leaves it alone.
+    void aRunResumedOnAnotherPortHoldsThatPort() {
+        SimulatedPorts ports;
+        vqssim::Simulator* sim = ports.add("ttyACM0", sensorIdentity("VQS-MOVE"), vqssim::Framing::Usb, quickOptions());
+        QVERIFY(sim);
+        // Where it comes back: listed from the start, nothing there yet.
+        PortCandidate moved = ports.ports.first();
+        moved.name = QStringLiteral("ttyACM1");
+        moved.path = ports.links.filePath(QStringLiteral("ttyACM1"));
+        ports.ports.append(moved);
+        MainWindow window;
+        QTabWidget* tabs = tabWidgetOf(window);
+        TarnLiteSystemTab* tab = currentTab(window);
+        BoxAnswerer boxes;
+        SignalOrder order(tab->sensorObject());
+        QVERIFY(startRun(tab));
+        QVERIFY(RunRegistry::portHeldByOther(QStringLiteral("ttyACM0"), nullptr));
+
+        sim->addFault(vqssim::Fault::onCommand(vqssim::FaultKind::HangUp, vqssim::cmd::UsbAnswer));
+        QTRY_VERIFY_WITH_TIMEOUT(!sim->isOpen(), 10000);
+        QVERIFY(sim->replug(moved.path.toStdString(), vqssim::Simulator::Replug::PowerCycled));
+        QTRY_VERIFY_WITH_TIMEOUT(order.timeLogEvents().join('|').contains("Re-established on ttyACM1"), 20000);
+        const uint32_t resumedAt = tab->sensorObject()->cycleCount;
+        QTRY_VERIFY_WITH_TIMEOUT(tab->sensorObject()->cycleCount >= resumedAt + 2, 20000);
+        QCOMPARE(sim->state(), uint8_t(2));
+
+        QCOMPARE(part<QComboBox>(tab, "comboBox_ports")->currentText(), QString("VQS-MOVE - ttyACM1"));
+        QCOMPARE(tabs->tabText(tabs->indexOf(tab)), QString("VQS-MOVE - ttyACM1"));
+        QVERIFY(RunRegistry::portHeldByOther(QStringLiteral("ttyACM1"), nullptr));
+        QVERIFY(!RunRegistry::portHeldByOther(QStringLiteral("ttyACM0"), nullptr));
+
+        window.addSystem(QStringLiteral("second"));
+        TarnLiteSystemTab* other = currentTab(window);
+        QVERIFY(other != tab);
+        const size_t asked = sim->requestCount(vqssim::cmd::UsbVersion);
+        part<QPushButton>(other, "pushButton_scanPorts")->click();
+        QCOMPARE(sim->requestCount(vqssim::cmd::UsbVersion), asked);
+        QVERIFY(boxes.seen.size() == 1 && boxes.seen.first().text == "No VQS devices found");
+
+        part<QPushButton>(tab, "pushButton_start")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(labelText(tab, "label_status"), QString("Idle"), 5000);
+        QVERIFY(!RunRegistry::portHeldByOther(QStringLiteral("ttyACM1"), nullptr));
     }
 
     void aStartThatCannotReachTheSensorEndsIdleAndStartsAgain() {

@@ -235,6 +235,18 @@ private slots:
         QVERIFY(sim.replug());
         Client c(sim.path());
         QVERIFY(c.uart(cmd::UartVersion, bytes({0x55})).checkOk);
+
+        // Plugged in again with its power: idle, sample 0 until told to measure.
+        QVERIFY(sim.replug(Simulator::Replug::PowerCycled));
+        QVERIFY(sim.idleSincePowerUp());
+        QCOMPARE(sim.state(), uint8_t(0));
+        QCOMPARE(sim.sampleNumber(), 0u);
+        Client powered(sim.path());
+        QVERIFY(powered.uart(cmd::UartSetState, bytes({0x03})).checkOk);
+        QVERIFY(sim.idleSincePowerUp());
+        QVERIFY(powered.uart(cmd::UartSetState, bytes({0x02})).checkOk);
+        QVERIFY(!sim.idleSincePowerUp());
+        QTRY_VERIFY_WITH_TIMEOUT(sim.sampleNumber() >= 1, 3000);
         sim.close();
         QVERIFY(!QFileInfo(link).isSymLink());
     }

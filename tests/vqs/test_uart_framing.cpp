@@ -302,6 +302,22 @@ private slots:
         QCOMPARE(vqs->pendingRequestLength, uint16_t(0));
     }
 
+    // A garbled reply whose header announces fewer bytes than arrived (16 whose header
+    // announces 5): the resend's good reply is read from a clean line, not behind the rest.
+    void resendReadsACleanLineAfterAGarbledReply() {
+        sim->addFault(Fault::onCommand(FaultKind::GarbledHeader, kVersion, 1, 1));
+        attach();
+        vqs->retryCount = 1;
+        CapturedLog log;
+        uint8_t buffer[kVersionSize];
+        QCOMPARE(exchange(kVersion, buffer, sizeof(buffer)), 0);
+        QCOMPARE(sim->requestCount(kVersion), size_t(2));
+        QCOMPARE(vqs->retransmissions, 1u);
+        QCOMPARE(log.count("Checksum failed: expected "), 1);
+        QVERIFY2(!log.has(QtCriticalMsg, "reply payload larger than any reply"), qPrintable(log.dump()));
+        QCOMPARE(buffer[0], uint8_t(4));  // firmware major of the good reply
+    }
+
     // The device disappears mid-exchange: the read fails, retransmissions fail to write,
     // nothing hangs; after a re-plug a new connection works.
     void hangUpMidExchange() {

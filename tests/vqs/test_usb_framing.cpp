@@ -280,6 +280,18 @@ private slots:
                  qPrintable(log.dump()));
     }
 
+    // A garbled reply whose header announces fewer bytes than arrived: the resend's reply
+    // is read from a clean line, not behind the leftovers.
+    void resendReadsACleanLineAfterAGarbledReply() {
+        sim->addFault(Fault::onCommand(FaultKind::GarbledHeader, kVersion, 1, 1));
+        attach();
+        vqs->retryCount = 1;
+        QCOMPARE(vqs->usbGetVersion(), VQS_SUCCESS);
+        QCOMPARE(sim->requestCount(kVersion), size_t(2));
+        QCOMPARE(vqs->retransmissions, 1u);
+        QVERIFY2(QByteArray(vqs->versionText).contains("4.1.0.0"), vqs->versionText);
+    }
+
     // The device disappears mid-exchange: the wait ends at its limit with nothing, and a
     // connection to the re-plugged device works again.
     void hangUpMidExchange() {

@@ -358,6 +358,97 @@ private slots:
         QCOMPARE(bench.sim->state(), uint8_t(3));
     }
 
+    // Unplugged with its power: the sensor comes back idle, its sample counter
+    // restarted. The run tells it to measure again with the run's unit and
+    // takes only samples it measured since; UART rows carry the new numbers and
+    // the time log notes the restart. One that will not measure is lost.
+    void powerCycledSensorMeasuresAgainOrIsLost_data() {
+        QTest::addColumn<bool>("usb");
+        QTest::addColumn<bool>("measures");
+        QTest::newRow("UART") << false << true;
+        QTest::newRow("USB") << true << true;
+        QTest::newRow("USB, refuses to measure") << true << false;
+    }
+    void powerCycledSensorMeasuresAgainOrIsLost() {
+        QFETCH(bool, usb);
+        QFETCH(bool, measures);
+        // Outlive the bench, whose teardown may end a cycle.
+        QMutex mutex;
+        QList<int> samples;         // sample of each new answer (USB: its low byte)
+        int idleAnswers = 0;        // new answers taken while the sensor was not measuring
+        bool replugged = false;
+        int firstAfter = -1;        // index in samples of the first answer after the replug
+
+        Bench bench({{4, 1, 0, 0}}, 3, {}, usb ? vqssim::Framing::Usb : vqssim::Framing::Uart, 200);
+        QVERIFY(bench.ok);
+        bench.sensor.concUnit = 2;
+        bench.sensor.cycleCount = 7;
+        bench.onWorkerThread();
+        Emitted emitted(&bench.sensor);
+        QObject::connect(
+            &bench.sensor, &VQS::VQSWorkComplete, &bench.sensor,
+            [&] {
+                if (!bench.sensor.freshAnswer)
+                    return;
+                QMutexLocker lock(&mutex);
+                if (bench.sim->idleSincePowerUp() || bench.sim->state() != 2)
+                    ++idleAnswers;
+                if (replugged && firstAfter < 0)
+                    firstAfter = samples.size();
+                samples << (usb ? bench.sensor.answer.verboseBlock[0] : bench.sensor.sensorCycle);
+            },
+            Qt::DirectConnection);
+        auto taken = [&] {
+            QMutexLocker lock(&mutex);
+            return samples.size();
+        };
+        bench.driveCycles();
+        bench.queue("startVQS");
+        QTRY_VERIFY_WITH_TIMEOUT(taken() >= 2, 10000);
+
+        const uint16_t answerCommand = usb ? vqssim::cmd::UsbAnswer : vqssim::cmd::UartEngData;
+        bench.sim->setSampleNumber(200);
+        QTRY_VERIFY_WITH_TIMEOUT(taken() >= 3, 10000);
+        if (!measures)
+            bench.sim->addFault(vqssim::Fault::onCommand(vqssim::FaultKind::ReplyStatus, vqssim::cmd::UsbSetState, 1, 0, 2));
+        bench.sim->addFault(vqssim::Fault::onCommand(vqssim::FaultKind::HangUp, answerCommand));
+        QTRY_VERIFY_WITH_TIMEOUT(!bench.sim->isOpen(), 10000);
+        {
+            QMutexLocker lock(&mutex);
+            replugged = true;
+        }
+        QVERIFY(bench.sim->replug(vqssim::Simulator::Replug::PowerCycled));
+
+        if (!measures) {
+            QTRY_COMPARE_WITH_TIMEOUT(emitted.count("notification"), 1, 40000);
+            QVERIFY(emitted.all().contains("timelog:Cycle 7: Re-connection failed - giving up after 10 retries!"));
+            QVERIFY(!bench.sensor.isRunning());
+            QCOMPARE(bench.sensor.commFailed, 1);
+            QCOMPARE(firstAfter, -1);  // nothing taken from the idle sensor
+            QVERIFY(bench.sim->idleSincePowerUp());
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(firstAfter >= 0 && taken() >= firstAfter + 3, 30000);
+        QVERIFY(bench.sensor.isRunning());
+        QCOMPARE(bench.sim->state(), uint8_t(2));
+        QCOMPARE(bench.sim->unit(), uint8_t(2));  // the run's unit again
+        const QStringList events = emitted.all().filter("timelog:");
+        QVERIFY2(events.first().startsWith("timelog:Cycle 7: Connection Re-established ("), qPrintable(events.join('|')));
+        QMutexLocker lock(&mutex);
+        QCOMPARE(idleAnswers, 0);
+        for (int i = firstAfter + 1; i < samples.size(); ++i)
+            QVERIFY2(samples[i] != samples[i - 1], qPrintable(QString("sample %1 taken twice").arg(samples[i])));
+        if (!usb) {
+            // Rows carry the sensor's new numbers: counted from 1 again, rising.
+            QVERIFY2(samples[firstAfter] >= 1 && samples[firstAfter] < 50, qPrintable(QString::number(samples[firstAfter])));
+            for (int i = firstAfter + 1; i < samples.size(); ++i)
+                QVERIFY(samples[i] > samples[i - 1]);
+            QCOMPARE(events.filter(QRegularExpression("^timelog:Cycle 7: Sensor restarted \\(sample \\d after 2\\d\\d\\)\\.$")).size(), 1);
+        } else {
+            QVERIFY(samples[firstAfter] != 0);  // sample 0: nothing measured since power-up
+        }
+    }
+
     void usbCyclesAreSpacedAndEachAnswerIsANewSample() {
         // A sensor that answers at once: the worker spaces the cycles itself,
         // and a stop asked for meanwhile ends the wait without another request.

@@ -21,7 +21,9 @@ const char kHelp[] =
     "Simulates a VQS gas sensor on a serial line: prints the device path on the first line of\n"
     "standard output, then answers requests until interrupted (SIGINT/SIGTERM). SIGUSR1 plugs the\n"
     "device in again on a new pseudo-terminal (after a hang-up, for instance; the --link moves\n"
-    "with it) and prints the new path.\n"
+    "with it) and prints the new path. SIGUSR2 does the same as a sensor whose cable also carried\n"
+    "its power: it comes back freshly powered up, idle, with sample number 0, and counts again\n"
+    "only once a set-state command tells it to measure.\n"
     "\n"
     "Where:\n"
     "  --uart                 UART framing, 38400 baud (default)\n"
@@ -80,6 +82,8 @@ const char kHelp[] =
     "                              10000), then send it and answer the resend too: two replies\n"
     "               oversize       header announces VALUE payload bytes (default 27000), the real\n"
     "                              payload follows; add truncpayload=0 for no body at all\n"
+    "               garbledheader  VALUE bytes of noise (default 16 UART, 32 USB) behind a header\n"
+    "                              that echoes the command and announces 5 payload bytes\n"
     "      e.g. --fault noreply@3  --fault delay=2000@cmd:0x42#2*3  --fault usbflags=0x0008@cmd:0x019A\n"
     "           --fault oversize@cmd:0x019A --fault truncpayload=0@cmd:0x019A  (a header-only 27000-byte claim)\n"
     "  --random-faults SEED:PROB[:KIND,KIND...]\n"
@@ -109,6 +113,7 @@ volatile sig_atomic_t quit = 0;
 volatile sig_atomic_t replug = 0;
 void onSignal(int) { quit = 1; }
 void onReplug(int) { replug = 1; }
+void onPowerCycle(int) { replug = 2; }
 
 bool parseVersion(const char* s, uint8_t* out, int n) {
     std::stringstream ss(s);
@@ -297,6 +302,7 @@ int main(int argc, char** argv) {
     signal(SIGTERM, onSignal);
     signal(SIGPIPE, SIG_IGN);
     signal(SIGUSR1, onReplug);
+    signal(SIGUSR2, onPowerCycle);
     sim.start();
     if (hold) sim.holdSamples(true);
     printf("%s\n", sim.path().c_str());
@@ -315,11 +321,13 @@ int main(int argc, char** argv) {
             reportedHangUp = true;
         }
         if (replug) {
+            const Simulator::Replug how = replug == 2 ? Simulator::Replug::PowerCycled : Simulator::Replug::Restarted;
             replug = 0;
-            if (sim.replug()) {
+            if (sim.replug(how)) {
                 printf("%s\n", sim.path().c_str());
                 fflush(stdout);
-                fprintf(stderr, "vqs-sim: plugged in again on %s\n", sim.slavePath().c_str());
+                fprintf(stderr, "vqs-sim: plugged in again on %s%s\n", sim.slavePath().c_str(),
+                        how == Simulator::Replug::PowerCycled ? " (powered up, idle)" : "");
                 reportedHangUp = false;
             } else {
                 fprintf(stderr, "vqs-sim: replug failed: %s\n", sim.lastError().c_str());

@@ -108,7 +108,7 @@ Reply uCalibrate(Ctx& c) { return payload(c.d.calibrationReply(c.r.payload.data(
 
 Reply uSetState(Ctx& c) {
     if (!validState(c.r.payload[0])) return uartError(kBadParam);
-    c.d.stateByte = c.r.payload[0];
+    c.d.applyStateLocked(c.r.payload[0]);
     return Reply();
 }
 
@@ -143,7 +143,7 @@ Reply sSetState(Ctx& c) {
     uint32_t v;
     memcpy(&v, c.r.payload.data(), 4);
     if (v > 0xFF || !validState(uint8_t(v))) return usbCode(kUsbRefused);
-    c.d.stateByte = uint8_t(v);
+    c.d.applyStateLocked(uint8_t(v));
     return usbCode(kUsbAccepted);
 }
 
@@ -253,7 +253,9 @@ void Simulator::Impl::holdForNextSample() {
     for (;;) {
         {
             std::lock_guard<std::mutex> lock(m);
-            if (opt.answerAtOnce || lastAnswered == 0 || sampleLocked() != lastAnswered) return;
+            // Sample 0 is no measurement (a device powered up and not yet measuring): held too.
+            const uint32_t now = sampleLocked();
+            if (opt.answerAtOnce || (lastAnswered == 0 && now != 0) || now != lastAnswered) return;
         }
         if (Clock::now() >= until || !sleepFor(5)) return;
     }

@@ -2,6 +2,8 @@
 // command, encode, disturb and write the reply.
 #include "sim_impl.h"
 
+#include <algorithm>
+
 #include <cstdio>
 #include <termios.h>
 
@@ -54,6 +56,28 @@ void Simulator::Impl::dispatch(Request& r, const Reply* errorReply) {
         return g;
     };
     if (hasFault(kinds, FaultKind::Garbage)) bytes = noiseBytes(FaultKind::Garbage);
+    if (hasFault(kinds, FaultKind::GarbledHeader)) {
+        // Noise behind a plausible header that announces fewer bytes than follow.
+        const bool uart = framing == Framing::Uart;
+        const size_t header = uart ? 6 : 16;
+        std::vector<uint8_t> g(size_t(std::max<int64_t>(int64_t(header),
+                                                        faultValue(kinds, values, FaultKind::GarbledHeader, uart ? 16 : 32))));
+        {
+            std::lock_guard<std::mutex> lock(m);
+            for (uint8_t& b : g) b = uint8_t(noise());
+        }
+        if (uart) {
+            g[0] = uint8_t(r.command);
+            g[1] = 0;
+            g[2] = 5;
+            g[3] = 0;
+        } else {
+            const uint8_t start[10] = {0x7E, 0x20, 0, 0, uint8_t(r.sequence), uint8_t(r.sequence >> 8),
+                                       uint8_t(r.command), uint8_t(r.command >> 8), 5, 0};
+            std::copy(start, start + 10, g.begin());
+        }
+        bytes = g;
+    }
     if (hasFault(kinds, FaultKind::GarbageBefore)) {
         std::vector<uint8_t> g = noiseBytes(FaultKind::GarbageBefore);
         bytes.insert(bytes.begin(), g.begin(), g.end());

@@ -32,6 +32,7 @@ const KindName kKindNames[] = {
     {FaultKind::PayloadSize, "size"},
     {FaultKind::LateReply, "late"},
     {FaultKind::OversizeLength, "oversize"},
+    {FaultKind::GarbledHeader, "garbledheader"},
 };
 
 bool parseNumber(const std::string& s, int64_t* out) {

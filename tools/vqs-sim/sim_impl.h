@@ -68,6 +68,7 @@ struct Simulator::Impl {
     uint32_t sampleBase = 1;
     Clock::time_point sampleEpoch = Clock::now();
     bool held = false;
+    bool poweredIdle = false;  // power-cycled and not yet told to measure: sample clock stopped
     uint8_t stateByte = 0;
     uint32_t lastAnswered = 0;  // sample number of the last USB answer (0: none since start)
     uint32_t clears = 0;
@@ -121,6 +122,8 @@ struct Simulator::Impl {
     uint32_t sampleLocked() const;
     uint8_t statusLocked() const;
     void resetDeviceLocked();
+    // A set-state byte the device accepted; a power-cycled device starts counting on "measure".
+    void applyStateLocked(uint8_t stateByte);
     std::vector<FaultKind> faultsFor(const Request& r, std::vector<int64_t>* values);
     void logRequest(Request& r);
     void applyPortMode(bool bootloaderMode);

@@ -196,7 +196,7 @@ void Simulator::Impl::run() {
 // ---------------------------------------------------------------- device state
 
 uint32_t Simulator::Impl::sampleLocked() const {
-    if (held || opt.samplePeriodMs == 0) return sampleBase;
+    if (held || poweredIdle || opt.samplePeriodMs == 0) return sampleBase;
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sampleEpoch).count();
     return sampleBase + uint32_t(ms / opt.samplePeriodMs);
 }
@@ -214,6 +214,16 @@ void Simulator::Impl::resetDeviceLocked() {
     sampleEpoch = Clock::now();
     stateByte = 0;
     lastAnswered = 0;
+    poweredIdle = false;
+}
+
+void Simulator::Impl::applyStateLocked(uint8_t b) {
+    stateByte = b;
+    if (poweredIdle && (b & 0x0F) == 2) {
+        poweredIdle = false;
+        sampleBase = 0;
+        sampleEpoch = Clock::now();
+    }
 }
 
 void Simulator::Impl::logRequest(Request& r) {

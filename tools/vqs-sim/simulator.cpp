@@ -89,7 +89,7 @@ bool Simulator::isOpen() const {
     return d->master >= 0;
 }
 
-bool Simulator::replug(const std::string& newLinkPath) {
+bool Simulator::replug(const std::string& newLinkPath, Replug how) {
     {
         std::lock_guard<std::mutex> lock(d->m);
         // A device still open takes its link with it. After a hang-up the link is gone already,
@@ -97,10 +97,10 @@ bool Simulator::replug(const std::string& newLinkPath) {
         if (d->master >= 0) d->closeFdsLocked();
         d->linkPath = newLinkPath;
     }
-    return replug();
+    return replug(how);
 }
 
-bool Simulator::replug() {
+bool Simulator::replug(Replug how) {
     std::lock_guard<std::mutex> lock(d->m);
     if (!d->isPty) {
         d->error = "replug works on pseudo-terminals only";
@@ -113,9 +113,18 @@ bool Simulator::replug() {
         return false;
     }
     d->resetDeviceLocked();
+    if (how == Replug::PowerCycled) {
+        d->sampleBase = 0;
+        d->poweredIdle = true;
+    }
     d->bootloader = false;
     if (d->wake[1] >= 0) (void)!::write(d->wake[1], "r", 1);
     return true;
+}
+
+bool Simulator::idleSincePowerUp() const {
+    std::lock_guard<std::mutex> lock(d->m);
+    return d->poweredIdle;
 }
 
 void Simulator::start() {

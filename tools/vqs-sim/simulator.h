@@ -41,7 +41,8 @@
 //   sensorStatus  = the reply status the device is currently reporting (0, a start-up code, or
 //                   setSensorStatus()); it is word 0 of the engineering record.
 // The sample number starts at 1 at start() (and at reboot) and advances by one every
-// samplePeriodMs (default 1000) while not held (holdSamples()).
+// samplePeriodMs (default 1000) while not held (holdSamples()). After a power-cycled replug it
+// stays at 0 until the device is told to measure, then counts 1, 2, ... from that moment.
 //
 // Other records:
 //   analog output (UART 0x6B) = 0.4 + 0.032 * lel volts (float)
@@ -195,6 +196,9 @@ enum class FaultKind {
     OversizeLength,      // header's length field = value (default 27000) after the check value
                          // is set; the real payload follows (a short body; with
                          // truncpayload=0 no body at all)
+    GarbledHeader,       // instead of the reply, value bytes (default 16 UART, 32 USB) of noise
+                         // behind a header that echoes the command and announces 5 payload
+                         // bytes: a reader that trusts the header leaves the rest on the line
 };
 
 // A fault fires on a request chosen by one trigger:
@@ -225,7 +229,7 @@ struct Fault {
 // (K-th request with command ID; numbers decimal or 0x hex); TIMES 0 = every match.
 // Example: "delay=1500@cmd:0x42#2*3" delays the replies to the 2nd, 3rd and 4th version request. Kinds: noreply badcrc wrongcmd truncheader
 // truncpayload status usbflags delay garbage garbagebefore hangup chunkrefused chunkseq
-// silentboot size late oversize. Returns false with a message in *error.
+// silentboot size late oversize garbledheader. Returns false with a message in *error.
 bool parseFault(const std::string& text, Fault* fault, std::string* error);
 const char* faultKindName(FaultKind kind);
 
@@ -278,10 +282,17 @@ public:
     void close();                   // stop and close everything (removes the link)
     bool isOpen() const;            // false after a hang-up
     // After a hang-up (or at any time): a new pty, the link moved to it. Like re-plugging.
-    bool replug();
+    // Restarted: the device comes back as start() leaves it, sample clock running from 1.
+    // PowerCycled: as a real sensor whose cable also carried its power: freshly powered up, idle,
+    // sample number 0, counting only once a set-state command asks it to measure (state 2); a
+    // USB answer request meanwhile is held for one sample period and answered with sample 0.
+    enum class Replug { Restarted, PowerCycled };
+    bool replug(Replug how = Replug::Restarted);
     // The same, but the link (or, without one, nothing) comes back at newLinkPath: a sensor that
     // re-appears under another port name.
-    bool replug(const std::string& newLinkPath);
+    bool replug(const std::string& newLinkPath, Replug how = Replug::Restarted);
+    // True while a power-cycled device waits to be told to measure.
+    bool idleSincePowerUp() const;
 
     void start();  // worker thread
     void stop();
