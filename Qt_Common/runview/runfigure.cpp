@@ -29,10 +29,6 @@ QSharedPointer<QCPGraphDataContainer> curve(const RunTable& table, const std::ve
     return data;
 }
 
-QPen curvePen(const QColor& colour) {
-    return QPen(QBrush(colour), 1, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-}
-
 double lastSeconds(const Run& run) {
     return run.table.rows() ? run.table.seconds.back() : 0;
 }
@@ -70,37 +66,65 @@ void drawRun(QCustomPlot* conc, QCustomPlot* enviro, const Run& run) {
     runplots::followRun(conc, enviro, lastSeconds(run), concAxisOf(table));
 }
 
-void addComparedRun(QCustomPlot* conc, const Run& run) {
+namespace {
+
+bool unitsDiffer(const Run& first, const Run& other) {
+    return first.table.unit != other.table.unit && first.table.unit != RunTable::UnitUnknown &&
+           other.table.unit != RunTable::UnitUnknown;
+}
+
+const char* unitText(const Run& run) {
+    return run.table.unit == RunTable::UnitPpm ? "PPM" : "%LEL";
+}
+
+// The page's automatic concentration range over every curve on `axis`.
+void followCurvesOn(QCustomPlot* conc, QCPAxis* axis) {
+    double axisMax = runplots::kConcAxisStart;
+    for (int i = 0; i < conc->graphCount(); ++i) {
+        if (conc->graph(i)->valueAxis() != axis)
+            continue;
+        for (const QCPGraphData& point : *conc->graph(i)->data())
+            axisMax = runplots::raisedConcAxis(axisMax, point.value);
+    }
+    axis->setRange(-10, axisMax);
+}
+
+}  // namespace
+
+void addComparedRun(QCustomPlot* conc, const Run& first, const Run& run) {
     const int n = conc->graphCount();
-    QCPGraph* graph = conc->addGraph();
-    graph->setPen(curvePen(curveColour(n)));
+    // A curve in the other unit is read on an axis of its own: %LEL and PPM
+    // on one scale would flatten one of them to a line.
+    const bool ownAxis = unitsDiffer(first, run);
+    if (ownAxis) {
+        conc->yAxis2->setVisible(true);
+        conc->yAxis2->setTickLabels(true);
+        conc->yAxis2->setLabel(QStringLiteral("Conc [%1]").arg(QLatin1String(unitText(run))));
+    }
+    QCPGraph* graph = conc->addGraph(conc->xAxis, ownAxis ? conc->yAxis2 : conc->yAxis);
+    graph->setPen(runplots::curvePen(curveColour(n)));
     graph->setData(curve(run.table, run.table.concentration));
     graph->setName(run.title());
     conc->legend->setVisible(true);
-    // The longest run and the highest axis of all.
+    // The longest run sets the time axis.
     double last = 0;
-    double axisMax = runplots::kConcAxisStart;
     for (int i = 0; i < conc->graphCount(); ++i) {
         const QSharedPointer<QCPGraphDataContainer> data = conc->graph(i)->data();
         if (!data->isEmpty())
             last = std::max(last, (data->constEnd() - 1)->key);
-        double axis = runplots::kConcAxisStart;
-        for (const QCPGraphData& point : *data)
-            axis = runplots::raisedConcAxis(axis, point.value);
-        axisMax = std::max(axisMax, axis);
     }
     if (last > 0)
         conc->xAxis->setRange(0, last);
-    conc->yAxis->setRange(-10, axisMax);
+    followCurvesOn(conc, conc->yAxis);
+    if (conc->yAxis2->visible())
+        followCurvesOn(conc, conc->yAxis2);
 }
 
 QString unitMismatch(const Run& first, const Run& other) {
-    if (first.table.unit == other.table.unit || first.table.unit == RunTable::UnitUnknown ||
-        other.table.unit == RunTable::UnitUnknown)
+    if (!unitsDiffer(first, other))
         return QString();
-    auto unit = [](const Run& run) { return run.table.unit == RunTable::UnitPpm ? "PPM" : "%LEL"; };
-    return QStringLiteral("concentration in %1, the first run's (%2) in %3: the curves share one axis")
-        .arg(QLatin1String(unit(other)), first.title(), QLatin1String(unit(first)));
+    return QStringLiteral("concentration in %1, the first run's (%2) in %3: read on the right axis")
+        .arg(QLatin1String(unitText(other)), first.title(), QLatin1String(unitText(first)));
 }
 
 void markEvents(QCustomPlot* plot, const Run& run) {

@@ -22,10 +22,11 @@ double concAxisOf(const RunTable& table);
 // runplots::setUpConcPlot / setUpEnviroPlot and hold no data yet.
 void drawRun(QCustomPlot* conc, QCustomPlot* enviro, const Run& run);
 // A further run's concentration as another curve of `conc`, in the next
-// curve colour; the legend then names every run by sensor and time.
-void addComparedRun(QCustomPlot* conc, const Run& run);
+// curve colour; the legend then names every run by sensor and time. A run in
+// another unit than `first` (%LEL against PPM) is drawn on the right axis.
+void addComparedRun(QCustomPlot* conc, const Run& first, const Run& run);
 // A note (naming `first`, not `other`) when `other`'s table gives its concentration in another unit than
-// `first`'s (%LEL against PPM): their curves share one axis. Empty otherwise.
+// `first`'s: its curve is read on the right axis. Empty otherwise.
 QString unitMismatch(const Run& first, const Run& other);
 
 // A vertical line with a label at each time-log event (start, stop,

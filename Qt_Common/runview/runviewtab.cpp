@@ -176,7 +176,7 @@ bool RunViewTab::addRun(const QString& directory) {
         showRunProblem(QStringLiteral("Nothing to Show"), run->nothingToShow);
         return false;
     }
-    runfigure::addComparedRun(plotConc, *run);
+    runfigure::addComparedRun(plotConc, *runs.front(), *run);
     const QString mismatch = runfigure::unitMismatch(*runs.front(), *run);
     if (!mismatch.isEmpty())
         run->problems << mismatch;

@@ -146,7 +146,10 @@ private slots:
         QVERIFY(conc->legend->visible());
         QCOMPARE(conc->graph(1)->name(), QStringLiteral("RAMP 2024-03-15 14:25:30"));
         QCOMPARE(conc->xAxis->range().upper, 60.0);
-        // PPM over %LEL on one axis is said, not hidden.
+        // A PPM run beside a %LEL one is read on an axis of its own, and said so.
+        QCOMPARE(conc->graph(1)->valueAxis(), conc->yAxis2);
+        QVERIFY(conc->yAxis2->visible());
+        QVERIFY(conc->yAxis2->range().upper >= 100.0);
         auto* problems = viewer->findChild<QLabel*>("label_problems");
         QVERIFY2(problems->isVisibleTo(viewer) && problems->text().contains("RAMP 2024-03-15 14:25:30: concentration in PPM, the first run's"),
                  qPrintable(problems->text()));

@@ -66,7 +66,7 @@ int runPlot(const Args& args, const Output& out) {
         plots << &enviro;
     } else {
         for (size_t i = 1; i < runs.size(); ++i) {
-            runfigure::addComparedRun(&conc, runs[i]);
+            runfigure::addComparedRun(&conc, runs.front(), runs[i]);
             const QString mismatch = runfigure::unitMismatch(runs.front(), runs[i]);
             if (!mismatch.isEmpty())
                 out.note(QStringLiteral("vqs-ctl: %1: %2").arg(args.positional.at(int(i)), mismatch));
