@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by scripts/test.sh and scripts/test-under-load.sh: the Release and the
 # sanitizer builds and their ctest runs, so both scripts build and run them alike.
 # Expects the repository root as the working directory.
