@@ -2,32 +2,29 @@
 # Installs what is missing, then builds and runs every test: the Release build,
 # the AddressSanitizer/UndefinedBehaviorSanitizer build, the Windows compile
 # check and the fuzz targets. Exits non-zero on the first failure.
+# shellcheck disable=SC2119 # the suite runners take extra ctest arguments; none here
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
 jobs=2
 fuzz_seconds=${VQS_FUZZ_SECONDS:-20}
-
-step() { echo; echo "=== $* ==="; }
+suite_jobs=$jobs
+# shellcheck source=scripts/suites.sh
+. scripts/suites.sh
 
 bash scripts/deps.sh
 
 step "Release build and tests"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
-cmake --build build -j"$jobs"
-ctest --test-dir build --output-on-failure -j"$jobs"
+build_release
+run_release
 
 step "Package: the .deb built, unpacked into a clean tree and started"
 bash scripts/package-check.sh build
 
 step "Sanitizer build and tests (ASan + UBSan)"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVQS_SANITIZE=ON
-cmake --build build-asan -j"$jobs"
-ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} \
-LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/scripts/lsan.supp:print_suppressions=0} \
-UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
-    ctest --test-dir build-asan --output-on-failure -j"$jobs"
+build_sanitize
+run_sanitize
 
 if [ -f scripts/mingw-check.sh ]; then
     step "Windows compile check (mingw-w64)"

@@ -201,10 +201,11 @@ void TarnLiteSystemTab::followEnviroData(int side) {
     QCPAxis* axis = side ? ui->plot_enviro->yAxis2 : ui->plot_enviro->yAxis;
     QCPRange range(enviroMin[side], enviroMax[side]);
     if (!QCPRange::validRange(range)) {
-        // Constant data: keep the axis's span, centred on the value.
+        // Constant data: centred on the value with the span a cleared axis has (0 .. 5), as
+        // the saved pictures do. The current span already holds the last cycle's widening,
+        // so keeping it would widen the axis again every cycle.
         const double centre = (range.lower + range.upper) * 0.5;
-        const double half = axis->range().size() / 2.0;
-        range = QCPRange(centre - half, centre + half);
+        range = QCPRange(centre - 2.5, centre + 2.5);
     }
     axis->setRange(range);
 }

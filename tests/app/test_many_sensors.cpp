@@ -123,7 +123,7 @@ private slots:
         // Gone for good: recovery gives up and the run ends.
         sim->addFault(vqssim::Fault::onCommand(vqssim::FaultKind::HangUp, vqssim::cmd::UartEngData));
         QTRY_COMPARE_WITH_TIMEOUT(boxes.seen.size(), 1, 30000);
-        QTRY_COMPARE_WITH_TIMEOUT(labelText(tab, "label_status"), QString("Idle"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(labelText(tab, "label_status"), QString("Idle"), 15000);
 
         QString why;
         const int rows = checkCustomerRows(runDir(name) + "/vqsData.csv", true, &why);

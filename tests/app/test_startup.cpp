@@ -70,7 +70,7 @@ private slots:
         if (before <= after)  // not across midnight
             QVERIFY(named >= beforeSecond && named <= after);
 
-        QTRY_VERIFY_WITH_TIMEOUT(program.logText().startsWith("Info: VQS Sensor Interface 1.8.0.3 started\n"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(program.logText().startsWith("Info: VQS Sensor Interface 1.8.0.3 started\n"), 20000);
         QCOMPARE(program.process.state(), QProcess::Running);
         program.stop();
     }

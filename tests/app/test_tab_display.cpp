@@ -203,6 +203,10 @@ private slots:
         QCOMPARE(enviro->yAxis->range().size(), 5.5);
         QCOMPARE(enviro->yAxis2->range().center(), 100.0);
         QCOMPARE(enviro->yAxis2->range().size(), 25.0);
+        // The same readings again: the axes stay as they are, not widened once more.
+        tab->onVQSWorkComplete();
+        QCOMPARE(enviro->yAxis->range().size(), 5.5);
+        QCOMPARE(enviro->yAxis2->range().size(), 25.0);
     }
 
     void wheelStopsAutomaticRangesAndDoubleClickRestoresThem() {

@@ -137,11 +137,12 @@ private slots:
 
         // The sensor stops producing new samples: the worker polls, and Stop
         // still ends the run within a poll.
+        const size_t polls = sim->requestCount(vqssim::cmd::UartEngData);
         sim->holdSamples(true);
-        QTest::qWait(1500);
+        QTRY_VERIFY_WITH_TIMEOUT(sim->requestCount(vqssim::cmd::UartEngData) >= polls + 2, 10000);
         start->click();
         QVERIFY(!start->isEnabled());
-        QTRY_COMPARE_WITH_TIMEOUT(labelText(tab, "label_status"), QString("Idle"), 4000);
+        QTRY_COMPARE_WITH_TIMEOUT(labelText(tab, "label_status"), QString("Idle"), 10000);
         QCOMPARE(part<QLabel>(tab, "label_status")->styleSheet(),
                  QString("QLabel{color:#000000;font-family:Quicksand;}"));
         QVERIFY(start->isEnabled());
@@ -172,8 +173,8 @@ private slots:
 
         sim->addFault(vqssim::Fault::onCommand(vqssim::FaultKind::HangUp, vqssim::cmd::UartEngData));
         // Ten reconnection attempts one second apart, then the failure.
-        QTRY_COMPARE_WITH_TIMEOUT(boxes.seen.size(), 1, 25000);
-        QTRY_COMPARE_WITH_TIMEOUT(labelText(tab, "label_status"), QString("Idle"), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.seen.size(), 1, 40000);
+        QTRY_COMPARE_WITH_TIMEOUT(labelText(tab, "label_status"), QString("Idle"), 10000);
 
         const BoxAnswerer::Seen box = boxes.seen.first();
         QCOMPARE(box.text, QString("VQS-HANG"));
@@ -278,11 +279,12 @@ private slots:
         QPointer<QThread> worker(tab->sensorObject()->thread());
         const size_t setStatesBefore = sim->requestCount(vqssim::cmd::UartSetState);
         // Leave the worker waiting for a new sample while the page goes.
+        const size_t polls = sim->requestCount(vqssim::cmd::UartEngData);
         sim->holdSamples(true);
-        QTest::qWait(700);
+        QTRY_VERIFY_WITH_TIMEOUT(sim->requestCount(vqssim::cmd::UartEngData) >= polls + 2, 10000);
 
         window.removeSystem(0);
-        QTRY_VERIFY_WITH_TIMEOUT(page.isNull(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(page.isNull(), 15000);
         QVERIFY(sensor.isNull());
         QVERIFY(worker.isNull());
         QCOMPARE(boxes.texts(), QStringList{"Close Tab Requested"});

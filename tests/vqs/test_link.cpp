@@ -203,7 +203,9 @@ private slots:
             DelayedSender sender(pty, {{50, "abcdef"}});
             QCOMPARE(vqs.serialRead(buffer, 6), 6);
         }
-        QVERIFY2(msSince(start) < 600, "a complete UART read waited for its time-out");
+        // Upper bounds here are the time-out the read must not wait for; a busy machine only
+        // adds to the lower ones.
+        QVERIFY2(msSince(start) < 1235, "a complete UART read waited for its time-out");
         QCOMPARE(QByteArray(reinterpret_cast<char*>(buffer), 6), QByteArray("abcdef"));
 
         QVERIFY(vqs.disconnect() == VQS_SUCCESS && open(vqs, pty, 0));
@@ -214,7 +216,7 @@ private slots:
             QCOMPARE(vqs.serialRead(buffer, 16), 16);
         }
         const qint64 elapsed = msSince(start);
-        QVERIFY2(elapsed >= 170 && elapsed < 600, qPrintable(QString::number(elapsed)));
+        QVERIFY2(elapsed >= 170 && elapsed < 735, qPrintable(QString::number(elapsed)));
         QCOMPARE(QByteArray(reinterpret_cast<char*>(buffer), 16), QByteArray("0123456789abcdef"));
     }
 
@@ -223,12 +225,12 @@ private slots:
         QTest::addColumn<int>("delay");
         QTest::addColumn<int>("minMs");
         QTest::addColumn<int>("maxMs");
-        // USB: 100 ms after the last byte, long before the 740 ms total.
-        QTest::newRow("usb interval") << 0 << 0 << 95 << 500;
+        // USB: 100 ms after the last byte, before the 740 ms total.
+        QTest::newRow("usb interval") << 0 << 0 << 95 << 735;
         // USB: the interval counts from the first byte, not from the start of the read.
-        QTest::newRow("usb late bytes") << 0 << 300 << 395 << 700;
+        QTest::newRow("usb late bytes") << 0 << 300 << 395 << 735;
         // UART: no interval, so the total 1000 + 40 x 6 ms.
-        QTest::newRow("uart total") << 1 << 0 << 1235 << 2200;
+        QTest::newRow("uart total") << 1 << 0 << 1235 << 2400;
     }
     void partialReadsEndAtTheirTimeOut() {
         QFETCH(int, transport);
@@ -289,14 +291,14 @@ private slots:
             unplug.join();
         }
         qint64 elapsed = msSince(start);
-        QVERIFY2(elapsed < 400, qPrintable(QString::number(elapsed)));
+        QVERIFY2(elapsed < 1235, qPrintable(QString::number(elapsed)));  // before the read's time-out
 
         // Later reads fail at once, without the empty-read pause.
         start = Clock::now();
         QCOMPARE(vqs.portHandle->read(buffer, 16), -1L);
         QCOMPARE(vqs.serialRead(buffer, 16), 0);
         elapsed = msSince(start);
-        QVERIFY2(elapsed < 100, qPrintable(QString::number(elapsed)));
+        QVERIFY2(elapsed < 200, qPrintable(QString::number(elapsed)));  // no empty-read pause
 
         const intptr_t fd = vqs.portHandle->nativeHandle();
         QCOMPARE(vqs.serialWrite(buffer, 4), 0);

@@ -6,7 +6,6 @@
 #include <QtTest>
 
 #include <chrono>
-#include <thread>
 
 #include "captured_log.h"
 #include "simulator.h"
@@ -176,34 +175,34 @@ private slots:
         bench.onWorkerThread();
         Emitted emitted(&bench.sensor);
         bench.queue("startVQS");
-        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 1, 15000);
 
         // No new sample: the first cycle after the hold takes the held one,
         // the next keeps asking, every half second.
         bench.sim->holdSamples(true);
         bench.queue("doWork");
-        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 2, 15000);
         const size_t polls0 = bench.sim->requestCount(vqssim::cmd::UartEngData);
         bench.queue("doWork");
-        QTest::qWait(1600);
+        QTRY_VERIFY_WITH_TIMEOUT(bench.sim->requestCount(vqssim::cmd::UartEngData) - polls0 >= 3, 10000);
         const auto polls = requestsOf(*bench.sim, vqssim::cmd::UartEngData);
-        QVERIFY(polls.size() - polls0 >= 3);
         const auto gap = polls.back().received - polls[polls.size() - 2].received;
         QVERIFY(gap >= std::chrono::milliseconds(480));
         QCOMPARE(emitted.count("complete"), 2);
 
         // A new sample is taken at once (the cycle then ends after its pause).
         bench.sim->advanceSample();
-        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 3, 3500);
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 3, 10000);
         QCOMPARE(bench.sensor.lastSensorCycle, bench.sensor.sensorCycle);
 
         // Held again; the stop is queued behind the endless poll, and the
         // request flag lets it through within one poll.
+        const size_t polls1 = bench.sim->requestCount(vqssim::cmd::UartEngData);
         bench.queue("doWork");
-        QTest::qWait(1500);
+        QTRY_VERIFY_WITH_TIMEOUT(bench.sim->requestCount(vqssim::cmd::UartEngData) - polls1 >= 2, 10000);
         bench.sensor.stopRequested = true;
         bench.queue("stopVQS");
-        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("stopped"), 1, 1500);
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("stopped"), 1, 10000);
         QTRY_VERIFY(!bench.sensor.isRunning());
         QCOMPARE(emitted.count("complete"), 3);  // the cut-short poll records nothing
         QCOMPARE(bench.sim->state(), uint8_t(3));
@@ -226,19 +225,20 @@ private slots:
         bench.onWorkerThread();
         Emitted emitted(&bench.sensor);
         bench.queue("startVQS");
-        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 1, 15000);
         bench.queue("doWork");
-        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 2, 15000);
         // Sample polls of consecutive cycles lie one pause apart (the sample
         // clock is faster than the pause, so each first poll finds a new one).
         const auto polls = requestsOf(*bench.sim, vqssim::cmd::UartEngData);
         QVERIFY(polls.size() >= 2);
         const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(polls.back().received -
                                                                                polls[polls.size() - 2].received);
-        QVERIFY2(gap.count() >= pauseMs && gap.count() < pauseMs + 600, qPrintable(QString::number(gap.count())));
+        // The upper bound only tells the short pause from the long one: a loaded machine adds to both.
+        QVERIFY2(gap.count() >= pauseMs && gap.count() < pauseMs + 950, qPrintable(QString::number(gap.count())));
         bench.sensor.stopRequested = true;
         bench.queue("stopVQS");
-        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("stopped"), 1, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("stopped"), 1, 15000);
     }
 
     void reconnectionAfterTwoFailedAttemptsReportsTwoRetries() {
@@ -248,22 +248,22 @@ private slots:
         bench.onWorkerThread();
         Emitted emitted(&bench.sensor);
         bench.queue("startVQS");
-        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 1, 15000);
 
+        CapturedLog log;
         bench.sim->addFault(vqssim::Fault::onCommand(vqssim::FaultKind::HangUp, vqssim::cmd::UartEngData));
         bench.queue("doWork");
-        // Attempts come one second after the failure and then every second;
-        // the sensor is back between the second and the third.
-        QTRY_VERIFY_WITH_TIMEOUT(!bench.sim->isOpen(), 5000);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        // Attempts come one second apart; the sensor is back after the second has failed,
+        // in time for the third.
+        QTRY_COMPARE_WITH_TIMEOUT(log.count("- error opening serial port"), 2, 10000);
         QVERIFY(bench.sim->replug());
-        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 2, 8000);
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 2, 10000);
         QVERIFY(emitted.all().contains("timelog:Cycle 0: Connection Re-established (2 retries)."));
         QVERIFY(bench.sensor.isRunning());
         QCOMPARE(bench.sensor.commFailed, 0);
         bench.sensor.stopRequested = true;
         bench.queue("stopVQS");
-        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("stopped"), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("stopped"), 1, 15000);
     }
 
     void lostSensorStopsTheRunAndReportsIt() {
@@ -280,12 +280,12 @@ private slots:
             },
             Qt::DirectConnection);
         bench.queue("startVQS");
-        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 1, 15000);
         bench.sensor.cycleCount = 1;
 
         bench.sim->addFault(vqssim::Fault::onCommand(vqssim::FaultKind::HangUp, vqssim::cmd::UartEngData));
         bench.queue("doWork");
-        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 2, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 2, 40000);
         const QStringList all = emitted.all();
         QCOMPARE(all.mid(all.size() - 4),
                  (QStringList{"timelog:Cycle 1: Re-connection failed - giving up after 10 retries!", "stopped",
@@ -304,13 +304,13 @@ private slots:
         bench.onWorkerThread();
         Emitted emitted(&bench.sensor);
         bench.queue("startVQS");
-        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 1, 15000);
         bench.sim->addFault(vqssim::Fault::onCommand(vqssim::FaultKind::HangUp, vqssim::cmd::UartEngData));
         bench.queue("doWork");
-        QTRY_VERIFY_WITH_TIMEOUT(!bench.sim->isOpen(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!bench.sim->isOpen(), 15000);
         bench.sensor.stopRequested = true;
         bench.queue("stopVQS");
-        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("stopped"), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("stopped"), 1, 15000);
         QVERIFY(!bench.sensor.isRunning());
         QVERIFY(!bench.sensor.portOpen);
         QCOMPARE(emitted.count("notification"), 0);
@@ -328,14 +328,14 @@ private slots:
         bench.onWorkerThread();
         Emitted emitted(&bench.sensor);
         bench.queue("startVQS");
-        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 1, 15000);
         bench.sensor.cycleCount = 1;
 
         // Unplugged: another sensor turns up at the old place, and the run's
         // own comes back under another name.
         bench.sim->addFault(vqssim::Fault::onCommand(vqssim::FaultKind::HangUp, vqssim::cmd::UartEngData));
         bench.queue("doWork");
-        QTRY_VERIFY_WITH_TIMEOUT(!bench.sim->isOpen(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!bench.sim->isOpen(), 15000);
         vqssim::Identity otherId;
         otherId.name = "VQS-OTHER";
         vqssim::Simulator other(vqssim::Framing::Uart, otherId);
@@ -354,7 +354,7 @@ private slots:
         QCOMPARE(other.requestCount(vqssim::cmd::UartEngData), size_t(0));
         bench.sensor.stopRequested = true;
         bench.queue("stopVQS");
-        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("stopped"), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(emitted.count("stopped"), 1, 15000);
         QCOMPARE(bench.sim->state(), uint8_t(3));
     }
 
@@ -459,11 +459,11 @@ private slots:
             bench.driveCycles();
             Emitted emitted(&bench.sensor);
             bench.queue("startVQS");
-            QTRY_VERIFY_WITH_TIMEOUT(emitted.count("complete") >= 4, 15000);
+            QTRY_VERIFY_WITH_TIMEOUT(emitted.count("complete") >= 4, 30000);
             bench.sensor.stopRequested = true;
             const size_t asked = bench.sim->requestCount(vqssim::cmd::UsbAnswer);
             bench.queue("stopVQS");
-            QTRY_COMPARE_WITH_TIMEOUT(emitted.count("stopped"), 1, 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(emitted.count("stopped"), 1, 15000);
             QVERIFY(bench.sim->requestCount(vqssim::cmd::UsbAnswer) <= asked + 1);
             const auto answers = requestsOf(*bench.sim, vqssim::cmd::UsbAnswer);
             for (size_t i = 1; i < answers.size(); ++i) {
@@ -492,7 +492,7 @@ private slots:
             QMutexLocker lock(&mutex);
             return samples;
         };
-        QTRY_VERIFY_WITH_TIMEOUT(seen().size() >= 4, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(seen().size() >= 4, 30000);
         const QList<int> got = seen();
         for (int i = 1; i < got.size(); ++i)
             QVERIFY2(got[i] != got[i - 1], qPrintable(QString("sample %1 answered twice").arg(got[i])));
