@@ -5,6 +5,7 @@
 #
 #   bash scripts/windows.sh          everything
 #   bash scripts/windows.sh qt       only the cached Qt for Windows
+#   bash scripts/windows.sh qt-cached  exit code 0 when that Qt is built already
 #
 # Environment:
 #   VQS_QT_SOURCES   directory holding qtserialport-everywhere-src-5.15.8.tar.xz (default ../shared/qt)
@@ -28,6 +29,28 @@ mingw_lib=/usr/$triple/lib
 log() { echo "windows: $*"; }
 die() { echo "windows: $*" >&2; exit 1; }
 
+# Qt for Windows, once per version and configure options.
+libcase="$cache/tools/libcase"
+qt_options=(
+    -xplatform win32-g++ -device-option CROSS_COMPILE=$triple-
+    -opensource -confirm-license -release -shared
+    -nomake examples -nomake tests -no-opengl -no-dbus -no-icu -no-fontconfig
+    -qt-zlib -qt-libpng -qt-libjpeg -qt-pcre -qt-harfbuzz -qt-freetype -schannel -no-openssl
+    -no-sql-sqlite -no-sql-odbc -no-feature-sql
+    # The Debian tarball drops the Wacom headers the Windows tablet support needs.
+    -no-feature-tabletevent
+    -L "$libcase"
+)
+qt_key="$(printf '%s\n' "$qt_version" "${qt_options[@]}" "$serialport_sha" | sed "s|$cache|CACHE|" | sha256sum | cut -c1-12)"
+qt_prefix="$cache/qt5-$qt_version-$qt_key"
+export VQS_QT_WIN="$qt_prefix"
+
+if [ "$stage" = qt-cached ]; then
+    # Whether the Qt this script would use is built already (CI asks before building the package).
+    [ -f "$qt_prefix/.complete" ] && echo "$qt_prefix" && exit 0
+    exit 1
+fi
+
 # ---------------------------------------------------------------------------------------------
 # Host packages
 
@@ -47,7 +70,7 @@ apt_install() {
 
 apt_install g++ make perl cmake ninja-build dpkg-dev xz-utils zip ccache \
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
-    nsis icoutils librsvg2-bin wine64 xvfb xauth fonts-quicksand
+    nsis icoutils librsvg2-bin fonts-quicksand wine64 xvfb xdotool imagemagick unzip
 
 # ---------------------------------------------------------------------------------------------
 # Private tool directories, outside the system's directories
@@ -62,7 +85,6 @@ export PATH="$toolbin:$PATH"
 
 # Qt's project files link Windows libraries with capitalised names (-lSecur32); mingw-w64's import
 # libraries are lower case. A directory of capitalised links makes both resolve.
-libcase="$cache/tools/libcase"
 mkdir -p "$libcase"
 for a in "$mingw_lib"/lib*.a; do
     base="${a##*/lib}"
@@ -106,21 +128,7 @@ debian_source() {
 }
 
 # ---------------------------------------------------------------------------------------------
-# Qt for Windows, once per version and configure options
-
-qt_options=(
-    -xplatform win32-g++ -device-option CROSS_COMPILE=$triple-
-    -opensource -confirm-license -release -shared
-    -nomake examples -nomake tests -no-opengl -no-dbus -no-icu -no-fontconfig
-    -qt-zlib -qt-libpng -qt-libjpeg -qt-pcre -qt-harfbuzz -qt-freetype -schannel -no-openssl
-    -no-sql-sqlite -no-sql-odbc -no-feature-sql
-    # The Debian tarball drops the Wacom headers the Windows tablet support needs.
-    -no-feature-tabletevent
-    -L "$libcase"
-)
-qt_key="$(printf '%s\n' "$qt_version" "${qt_options[@]}" "$serialport_sha" | sed "s|$cache|CACHE|" | sha256sum | cut -c1-12)"
-qt_prefix="$cache/qt5-$qt_version-$qt_key"
-export VQS_QT_WIN="$qt_prefix"
+# Qt for Windows
 
 build_qt() {
     if [ -f "$qt_prefix/.complete" ]; then
@@ -205,3 +213,93 @@ cmake_dep cjson -DENABLE_CJSON_TEST=OFF -DENABLE_CJSON_UTILS=OFF -DENABLE_CUSTOM
 build_stm32flash
 [ "$stage" = deps-noqt ] && exit 0
 cmake_dep qcustomplot -DUSE_QT_VERSION=5
+[ "$stage" = deps ] && exit 0
+
+# ---------------------------------------------------------------------------------------------
+# Our programs
+
+version="$(sed -n 's/^project([^)]*VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")"
+[ -n "$version" ] || die "no project version in CMakeLists.txt"
+build="$root/build-windows"
+log "building the programs $version for Windows in $build"
+started=$SECONDS
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DVQS_WINDOWS_PREFIXES="$qt_prefix;$deps" -DVQS_BUILD_TESTS=OFF -DVQS_WINDOWS_CHECKS=ON >"$build.log" 2>&1 \
+    || { tail -n 30 "$build.log"; die "configuring the Windows build failed"; }
+nice -n 10 cmake --build "$build" -j "$jobs" >>"$build.log" 2>&1 || { grep -B2 -A12 -m3 'error' "$build.log" || tail -n 40 "$build.log"; die "Windows build failed"; }
+log "programs built in $((SECONDS - started)) s"
+
+# ---------------------------------------------------------------------------------------------
+# The package: programs, the DLLs they load, Qt's plugins, the flasher
+
+name="VQS-Sensor-Interface-$version-win64"
+stagedir="$root/dist/stage/$name"
+rm -rf "$root/dist/stage"
+mkdir -p "$stagedir"
+
+gcc_runtime="$(dirname "$($triple-g++ -print-libgcc-file-name)")"
+dll_dirs=("$qt_prefix/bin" "$deps/bin" "$gcc_runtime" "/usr/$triple/lib")
+
+# Copies the DLLs a Windows binary imports, and theirs, from our directories; system DLLs
+# (kernel32 and friends) are not in them and stay out.
+copy_imports() {
+    local dll d
+    for dll in $($triple-objdump -p "$1" | sed -n 's/^[[:space:]]*DLL Name: //p'); do
+        [ -f "$stagedir/$dll" ] && continue
+        for d in "${dll_dirs[@]}"; do
+            if [ -f "$d/$dll" ]; then
+                cp "$d/$dll" "$stagedir/$dll"
+                copy_imports "$stagedir/$dll"
+                break
+            fi
+        done
+    done
+}
+
+for exe in vqs-sensor-interface vqs-ctl vqs-decrypt; do
+    cp "$build/bin/$exe.exe" "$stagedir/"
+done
+cp "$deps/bin/stm32flash.exe" "$stagedir/"
+# Qt looks for plugins in these folders beside the executable.
+for plugin in platforms/qwindows styles/qwindowsvistastyle imageformats/qgif imageformats/qico \
+              imageformats/qjpeg printsupport/windowsprintersupport bearer/qgenericbearer; do
+    mkdir -p "$stagedir/$(dirname "$plugin")"
+    cp "$qt_prefix/plugins/$plugin.dll" "$stagedir/$plugin.dll"
+done
+while IFS= read -r -d '' binary; do
+    copy_imports "$binary"
+done < <(find "$stagedir" -name '*.exe' -print0 -o -name '*.dll' -print0)
+$triple-strip --strip-unneeded $(find "$stagedir" -name '*.exe' -o -name '*.dll')
+
+mkdir -p "$root/dist"
+zip_file="$root/dist/$name.zip"
+rm -f "$zip_file"
+(cd "$root/dist/stage" && zip -q -r -9 "$zip_file" "$name")
+log "zip: $zip_file ($(du -h "$zip_file" | cut -f1))"
+
+# The installer's file lists: exactly what it installs is what its uninstaller removes.
+nsis_dir="$root/dist/stage/nsis"
+mkdir -p "$nsis_dir"
+winpath() { local p="${1#./}"; echo "${p//\//\\}"; }
+(
+    cd "$stagedir"
+    {
+        echo 'SetOutPath "$INSTDIR"'
+        find . -maxdepth 1 -type f | sort | while read -r f; do echo "File \"$stagedir/${f#./}\""; done
+        find . -mindepth 1 -type d | sort | while read -r d; do
+            echo "SetOutPath \"\$INSTDIR\\$(winpath "$d")\""
+            find "$d" -maxdepth 1 -type f | sort | while read -r f; do echo "File \"$stagedir/${f#./}\""; done
+        done
+        echo 'SetOutPath "$INSTDIR"'
+    } >"$nsis_dir/files.nsh"
+    {
+        find . -type f | sort | while read -r f; do echo "Delete \"\$INSTDIR\\$(winpath "$f")\""; done
+        find . -mindepth 1 -type d | sort -r | while read -r d; do echo "RMDir \"\$INSTDIR\\$(winpath "$d")\""; done
+    } >"$nsis_dir/remove.nsh"
+)
+icon="$build/packaging/vqs-sensor-interface.ico"
+setup="$root/dist/$name-setup.exe"
+makensis -V2 -DVERSION="$version" -DOUTFILE="$setup" -DICON="$icon" -DFILES="$nsis_dir/files.nsh" \
+    -DREMOVE="$nsis_dir/remove.nsh" -DSIZE_KB="$(du -sk "$stagedir" | cut -f1)" \
+    "$root/packaging/windows/installer.nsi" || die "makensis failed"
+log "installer: $setup ($(du -h "$setup" | cut -f1))"
