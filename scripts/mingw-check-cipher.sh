@@ -6,8 +6,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-"$root/build-mingw-cipher"}
 mkdir -p "$out"
 CXX=${MINGW_CXX:-x86_64-w64-mingw32-g++}
-FLAGS="-std=c++17 -Wall -Wextra -Werror -static -O1 -I$root/source -I$root/tools/vqs-decrypt"
-CIPHER="$root/source/cipher.cpp $root/source/cipher_win32.cpp $root/source/cipher_portable.cpp"
+FLAGS="-std=c++17 -Wall -Wextra -Werror -static -O1 -I$root/Qt_Common/cipher -I$root/tools/vqs-decrypt"
+CIPHER="$root/Qt_Common/cipher/cipher.cpp $root/Qt_Common/cipher/cipher_win32.cpp $root/Qt_Common/cipher/cipher_portable.cpp"
 
 $CXX $FLAGS -o "$out/cipher_vectors.exe" "$root/tests/mingw/cipher_vectors.cpp" $CIPHER -ladvapi32
 $CXX $FLAGS -o "$out/vqs-decrypt.exe" "$root/tools/vqs-decrypt/main.cpp" "$root/tools/vqs-decrypt/recordreader.cpp" \

@@ -19,10 +19,10 @@ command -v "$cxx" >/dev/null || { echo "wine: $cxx missing (install g++-mingw-w6
 flags="-std=c++17 -Wall -Wextra -Werror -O2 -static -I$root/Qt_Common/vqs"
 "$cxx" $flags -o "$out/wine_serial_test.exe" "$root/tests/wine/wine_serial_test.cpp" \
     "$root/Qt_Common/vqs/serialport_win32.cpp" "$root/Qt_Common/vqs/vqs_crc.cpp"
-"$cxx" $flags -I"$root/source" -o "$out/cipher_corpus.exe" "$root/tests/wine/cipher_corpus.cpp" \
-    "$root/source/cipher.cpp" "$root/source/cipher_win32.cpp" "$root/source/cipher_portable.cpp" -ladvapi32
-g++ -std=c++17 -Wall -Wextra -Werror -O2 -I"$root/source" -o "$out/cipher_corpus" "$root/tests/wine/cipher_corpus.cpp" \
-    "$root/source/cipher.cpp" "$root/source/cipher_portable.cpp" -lnettle
+"$cxx" $flags -I"$root/Qt_Common/cipher" -o "$out/cipher_corpus.exe" "$root/tests/wine/cipher_corpus.cpp" \
+    "$root/Qt_Common/cipher/cipher.cpp" "$root/Qt_Common/cipher/cipher_win32.cpp" "$root/Qt_Common/cipher/cipher_portable.cpp" -ladvapi32
+g++ -std=c++17 -Wall -Wextra -Werror -O2 -I"$root/Qt_Common/cipher" -o "$out/cipher_corpus" "$root/tests/wine/cipher_corpus.cpp" \
+    "$root/Qt_Common/cipher/cipher.cpp" "$root/Qt_Common/cipher/cipher_portable.cpp" -lnettle
 echo "wine: built wine_serial_test.exe and cipher_corpus (Windows and native)"
 
 if [ ! -x "$WINE" ]; then

@@ -10,7 +10,12 @@
 #include <random>
 #include <thread>
 
+#include <termios.h>
+
 namespace vqssim {
+
+// Puts a terminal into raw 8-bit mode at `speed` (even parity for the bootloader).
+void makeRaw(int fd, speed_t speed, bool evenParity);
 
 uint16_t simCrc16(const uint8_t* data, size_t length, uint16_t seed);
 std::string buildDefaultParams(const Identity& id);
