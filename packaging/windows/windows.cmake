@@ -33,6 +33,10 @@ foreach(entry ${VQS_WINDOWS_PROGRAMS})
     add_dependencies(${VQS_RC_NAME} vqs_windows_icon)
   endif()
 endforeach()
+# QCustomPlot is a DLL here: its classes (and their meta-objects, which our plot's
+# own meta-object refers to) are imported.
+set_property(TARGET QCustomPlot::QCustomPlot APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS QCUSTOMPLOT_USE_LIBRARY)
+
 # The program is a windowed one; the two tools stay console programs.
 set_target_properties(vqs-sensor-interface PROPERTIES WIN32_EXECUTABLE ON)
 
