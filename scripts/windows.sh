@@ -140,23 +140,30 @@ build_qt() {
     echo "$serialport_sha  $tar" | sha256sum -c --quiet - || die "$tar: checksum differs"
 
     local started=$SECONDS src work
-    src="$(debian_source qtbase-opensource-src)"
-    log "qtbase source: $src"
-    work="$cache/work/qtbase-$qt_key"
-    rm -rf "$work" "$qt_prefix"
-    mkdir -p "$work"
-    (cd "$work" && "$src/configure" -prefix "$qt_prefix" "${qt_options[@]}") >"$cache/qt-configure-$qt_key.log" 2>&1 \
-        || { tail -n 40 "$cache/qt-configure-$qt_key.log"; die "qtbase configure failed"; }
-    log "building qtbase (log: $cache/qt-build-$qt_key.log)"
-    (cd "$work" && nice -n 19 make -j"$jobs" && make install) >"$cache/qt-build-$qt_key.log" 2>&1 \
-        || { tail -n 40 "$cache/qt-build-$qt_key.log"; die "qtbase build failed"; }
+    if [ ! -f "$qt_prefix/.qtbase" ]; then
+        src="$(debian_source qtbase-opensource-src)"
+        log "qtbase source: $src"
+        work="$cache/work/qtbase-$qt_key"
+        rm -rf "$work" "$qt_prefix"
+        mkdir -p "$work"
+        (cd "$work" && "$src/configure" -prefix "$qt_prefix" "${qt_options[@]}") >"$cache/qt-configure-$qt_key.log" 2>&1 \
+            || { tail -n 40 "$cache/qt-configure-$qt_key.log"; die "qtbase configure failed"; }
+        log "building qtbase (log: $cache/qt-build-$qt_key.log)"
+        (cd "$work" && nice -n 19 make -j"$jobs" && make install) >"$cache/qt-build-$qt_key.log" 2>&1 \
+            || { tail -n 40 "$cache/qt-build-$qt_key.log"; die "qtbase build failed"; }
+        touch "$qt_prefix/.qtbase"
+    fi
 
+    # The module tarball comes without its generated header directory; syncqt makes it.
     work="$cache/work/qtserialport-$qt_key"
     rm -rf "$work"
     mkdir -p "$work"
     tar -xJf "$tar" -C "$work"
-    (cd "$work"/qtserialport-everywhere-src-* && "$qt_prefix/bin/qmake" && nice -n 19 make -j"$jobs" && make install) \
-        >"$cache/qtserialport-build-$qt_key.log" 2>&1 \
+    (
+        cd "$work"/qtserialport-everywhere-src-*
+        perl "$qt_prefix/bin/syncqt.pl" -module QtSerialPort -version "$qt_version" -outdir "$PWD" "$PWD" \
+            && "$qt_prefix/bin/qmake" && nice -n 19 make -j"$jobs" && make install
+    ) >"$cache/qtserialport-build-$qt_key.log" 2>&1 \
         || { tail -n 40 "$cache/qtserialport-build-$qt_key.log"; die "qtserialport build failed"; }
     rm -rf "$cache/work/qtbase-$qt_key" "$work"
     touch "$qt_prefix/.complete"
