@@ -1,9 +1,10 @@
 ; Per-user installer of the VQS Sensor Interface: no administrator rights, installs under
 ; %LOCALAPPDATA%\Programs, a Start-menu entry and an uninstaller listed in the user's
 ; installed programs. Built by scripts/windows.sh:
-;   makensis -DVERSION=1.2.3.4 -DSTAGE=<package dir> -DOUTFILE=<setup.exe> -DICON=<.ico>
+;   makensis -DVERSION=1.2.3.4 -DOUTFILE=<setup.exe> -DICON=<.ico> -DSIZE_KB=<installed size>
 ;            -DFILES=<install list> -DREMOVE=<uninstall list> installer.nsi
-Unicode true
+; A 64-bit installer for a 64-bit program.
+Target amd64-unicode
 ManifestDPIAware true
 RequestExecutionLevel user
 SetCompressor /SOLID lzma

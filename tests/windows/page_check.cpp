@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMessageBox>
@@ -25,7 +26,10 @@
 namespace {
 
 void say(const QString& line) {
-    std::printf("page-check: %s\n", qPrintable(line));
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    std::printf("page-check: %6.1f s  %s\n", double(clock.elapsed()) / 1000.0, qPrintable(line));
     std::fflush(stdout);
 }
 
@@ -138,7 +142,9 @@ private:
                 auto* status = part<QLabel>("label_status");
                 say(QStringLiteral("stopped, status: %1").arg(status ? status->text() : QString()));
                 stage = 4;
-                window()->close();
+                // Queued: the close question runs a nested loop, and Windows does not
+                // deliver a timer's events while its own handler is still running.
+                QMetaObject::invokeMethod(window(), &QWidget::close, Qt::QueuedConnection);
             }
             break;
         }
