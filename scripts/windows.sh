@@ -267,8 +267,9 @@ for exe in vqs-sensor-interface vqs-ctl vqs-decrypt; do
     cp "$build/bin/$exe.exe" "$stagedir/"
 done
 cp "$deps/bin/stm32flash.exe" "$stagedir/"
-# Qt looks for plugins in these folders beside the executable.
-for plugin in platforms/qwindows styles/qwindowsvistastyle imageformats/qgif imageformats/qico \
+# Qt looks for plugins in these folders beside the executable. vqs-ctl draws its plots
+# on the offscreen platform; without it Qt stops the tool with a message box.
+for plugin in platforms/qwindows platforms/qoffscreen styles/qwindowsvistastyle imageformats/qgif imageformats/qico \
               imageformats/qjpeg printsupport/windowsprintersupport bearer/qgenericbearer; do
     mkdir -p "$stagedir/$(dirname "$plugin")"
     cp "$qt_prefix/plugins/$plugin.dll" "$stagedir/$plugin.dll"
