@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFontDatabase>
+#include <QMessageBox>
+#include <QTemporaryFile>
 #include <QtDebug>
 
 #include "logging.h"
@@ -20,6 +22,35 @@ QString prepareWorkingDirectories(const QString& appDir, const QTime& now)
     // Time of day only: a later start at the same second appends to the same file.
     return QString("%1/log_%2.txt").arg(logDir, now.toString("HH_mm_ss"));
 }
+
+bool isWritableDirectory(const QString& dir)
+{
+    QTemporaryFile probe(dir + QStringLiteral("/.write-check-XXXXXX"));
+    return probe.open();
+}
+
+namespace {
+
+// Run data, logs and downloaded firmware all live beside the executable; unpacked
+// under Program Files that is read-only, and every later write would fail quietly.
+void warnIfApplicationDirectoryUnwritable(const QString& appDir)
+{
+    if (isWritableDirectory(appDir))
+        return;
+    qWarning().noquote() << "Application directory is not writable:" << appDir;
+    QMessageBox box;
+    box.setIcon(QMessageBox::Warning);
+    box.setText(QStringLiteral("Program Directory Not Writable"));
+    box.setInformativeText(QStringLiteral("The program keeps its log, run data and firmware files in\n%1\n"
+                                          "which cannot be written. Nothing can be recorded or saved there: "
+                                          "install or unpack the program into a directory of your own.")
+                               .arg(QDir::toNativeSeparators(appDir)));
+    box.setStandardButtons(QMessageBox::Ok);
+    box.setStyleSheet(QStringLiteral("QLabel{min-width: 500px;}"));
+    box.exec();
+}
+
+}  // namespace
 
 QString mainWindowTitle()
 {
@@ -48,10 +79,12 @@ int runProgram(int argc, char* argv[], const std::function<void()>& beforeWindow
 {
     QApplication a(argc, argv);
 
-    logFilePath = prepareWorkingDirectories(QApplication::applicationDirPath(), QTime::currentTime());
+    const QString appDir = QApplication::applicationDirPath();
+    logFilePath = prepareWorkingDirectories(appDir, QTime::currentTime());
     qInstallMessageHandler(logMessageHandler);
     // Marks each start in the log, which a later start at the same time of day shares.
     qInfo("VQS Sensor Interface %s started", appVersion);
+    warnIfApplicationDirectoryUnwritable(appDir);
 
     registerApplicationFonts();
     if (beforeWindow)

@@ -11,6 +11,10 @@
 // file for a start at time of day `now`: "<appDir>/log/log_HH_mm_ss.txt".
 QString prepareWorkingDirectories(const QString& appDir, const QTime& now);
 
+// Whether files can be created in dir, found by creating (and removing) one:
+// permission bits and ACLs both count, as does a read-only medium.
+bool isWritableDirectory(const QString& dir);
+
 // "VQS™ Sensor Interface - V<appVersion>".
 QString mainWindowTitle();
 

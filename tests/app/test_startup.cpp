@@ -8,6 +8,8 @@
 #include <QTime>
 #include <QtTest>
 
+#include <unistd.h>
+
 #include "offscreen_program.h"
 #include "startup.h"
 
@@ -38,6 +40,21 @@ private slots:
         const QString app = base.filePath("gone");
         QCOMPARE(prepareWorkingDirectories(app, QTime(1, 2, 3)), app + "/log/log_01_02_03.txt");
         QVERIFY(!QFileInfo::exists(app));
+    }
+
+    void writableDirectoryCheck()
+    {
+        QTemporaryDir dir;
+        QVERIFY(isWritableDirectory(dir.path()));
+        QVERIFY2(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty(),
+                 "the probe file is left behind");
+        QVERIFY(!isWritableDirectory(dir.filePath("missing")));
+        QVERIFY(!isWritableDirectory("/proc"));  // read-only even for root
+
+        // Permission bits bind everyone but root.
+        QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        QCOMPARE(isWritableDirectory(dir.path()), ::geteuid() == 0);
+        QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
 
     void titleAndFonts()
