@@ -41,10 +41,15 @@
 #include "portlister.h"
 #include "simulator.h"
 #include "startup.h"
+#include "pagedriver.h"
 #include "tarnlitesystemtab.h"
 #include "vqs.h"
 
 namespace {
+
+using pagedriver::part;
+using pagedriver::runLoop;
+using pagedriver::startSensor;
 
 constexpr int kSensors = 16;
 constexpr int kProbeMs = 10;
@@ -109,50 +114,8 @@ private:
     double cpuFrom = 0;
 };
 
-// Runs the event loop as the program does (blocking while idle) for ms, or
-// until `done` holds.
-void runLoop(int ms, const std::function<bool()>& done = {}) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    QTimer poll;
-    if (done) {
-        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (done())
-                loop.quit();
-        });
-        poll.start(50);
-    }
-    loop.exec();
-}
-
-template <typename T>
-T* part(QWidget* tab, const char* name) {
-    T* widget = tab->findChild<T*>(QLatin1String(name));
-    if (!widget) {
-        std::fprintf(stderr, "no widget %s on the page\n", name);
-        std::exit(1);
-    }
-    return widget;
-}
-
 QString sensorName(int i) {
     return QStringLiteral("BENCH%1-%2").arg(QCoreApplication::applicationPid() % 100000).arg(i, 2, 10, QChar('0'));
-}
-
-// Scan, choose the named sensor, Start; true once a cycle is recorded.
-bool startSensor(TarnLiteSystemTab* tab, const QString& name) {
-    part<QPushButton>(tab, "pushButton_scanPorts")->click();
-    auto* ports = part<QComboBox>(tab, "comboBox_ports");
-    const int index = ports->findText(name + " - ", Qt::MatchStartsWith);
-    if (index < 0)
-        return false;
-    ports->setCurrentIndex(index);
-    auto* start = part<QPushButton>(tab, "pushButton_start");
-    if (!start->isEnabled())
-        return false;
-    start->click();
-    runLoop(30000, [tab] { return tab->sensorObject()->cycleCount >= 1; });
-    return tab->sensorObject()->cycleCount >= 1;
 }
 
 }  // namespace

@@ -25,42 +25,15 @@
 #include "mainwindow.h"
 #include "simulator.h"
 #include "startup.h"
+#include "pagedriver.h"
 #include "tarnlitesystemtab.h"
 #include "vqs.h"
 
 namespace {
 
-void runLoop(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-template <typename T>
-T* part(QWidget* in, const char* name) {
-    T* widget = in->findChild<T*>(QLatin1String(name));
-    if (!widget) {
-        std::fprintf(stderr, "no widget %s\n", name);
-        std::exit(1);
-    }
-    return widget;
-}
-
-bool startSensor(TarnLiteSystemTab* tab, const QString& name) {
-    part<QPushButton>(tab, "pushButton_scanPorts")->click();
-    auto* ports = part<QComboBox>(tab, "comboBox_ports");
-    const int index = ports->findText(name + " - ", Qt::MatchStartsWith);
-    if (index < 0)
-        return false;
-    ports->setCurrentIndex(index);
-    auto* start = part<QPushButton>(tab, "pushButton_start");
-    if (!start->isEnabled())
-        return false;
-    start->click();
-    for (int waited = 0; waited < 20000 && tab->sensorObject()->cycleCount < 1; waited += 100)
-        runLoop(100);
-    return tab->sensorObject()->cycleCount >= 1;
-}
+using pagedriver::part;
+using pagedriver::runLoop;
+using pagedriver::startSensor;
 
 }  // namespace
 
