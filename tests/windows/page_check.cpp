@@ -34,12 +34,12 @@ void say(const QString& line) {
 }
 
 // The descriptions Windows' drivers give the two kinds of sensor port.
-QList<PortCandidate> portsFrom(const QStringList& specs) {
+QList<PortCandidate> portsFrom(const QStringList& portArgs) {
     QList<PortCandidate> ports;
-    for (const QString& spec : specs) {
+    for (const QString& portArg : portArgs) {
         PortCandidate port;
-        port.name = spec.section(QLatin1Char(':'), 0, 0);
-        const bool usb = spec.section(QLatin1Char(':'), 1) == QLatin1String("usb");
+        port.name = portArg.section(QLatin1Char(':'), 0, 0);
+        const bool usb = portArg.section(QLatin1Char(':'), 1) == QLatin1String("usb");
         port.description = usb ? QStringLiteral("STMicroelectronics Virtual COM Port") : QStringLiteral("USB Serial Port");
         port.hasIds = true;
         port.vendorId = usb ? 0x0483 : 0x0403;
@@ -164,7 +164,7 @@ private:
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    QStringList specs;
+    QStringList portArgs;
     int cycles = 3;
     QString shot;
     for (int i = 1; i < argc; ++i) {
@@ -174,13 +174,13 @@ int main(int argc, char* argv[]) {
         else if (arg == QLatin1String("--shot") && i + 1 < argc)
             shot = QString::fromLocal8Bit(argv[++i]);
         else
-            specs << arg;
+            portArgs << arg;
     }
-    if (specs.isEmpty() || cycles < 1) {
+    if (portArgs.isEmpty() || cycles < 1) {
         std::printf("usage: vqs-page-check COMn:uart|usb ... [--cycles N] [--shot FILE]\n");
         return 2;
     }
-    PortLister::setSource([specs] { return portsFrom(specs); });
+    PortLister::setSource([portArgs] { return portsFrom(portArgs); });
 
     Driver* driver = nullptr;
     const int code = runProgram(argc, argv, [&] { driver = new Driver(cycles, shot); });
