@@ -1,6 +1,7 @@
 #include "runtablemodel.h"
 
 #include "runtable.h"
+#include "vqs.h"
 
 namespace {
 
@@ -38,8 +39,12 @@ QVariant RunTableModel::data(const QModelIndex& index, int role) const {
             return QString::number(double(table->pressure[row]), 'f', 6);
         case Humidity:
             return QString::number(double(table->humidity[row]), 'f', 6);
-        case Gas:
-            return table->gasId[row];
+        case Gas: {
+            // The code as the file holds it, with the gas it names.
+            const uint32_t id = table->gasId[row];
+            const char* name = gasTableText(id);
+            return name ? QStringLiteral("%1 %2").arg(id).arg(QLatin1String(name)) : QString::number(id);
+        }
         case Concentration:
             return QString::number(double(table->concentration[row]), 'f', 6);
         default:

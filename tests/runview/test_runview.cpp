@@ -130,6 +130,8 @@ private slots:
         auto* table = viewer->findChild<QTableView*>("tableView_rows");
         QCOMPARE(table->model()->rowCount(), rows.size());
         QCOMPARE(table->model()->data(table->model()->index(2, 1)).toString(), rows[2][1]);
+        // The gas code as recorded, named.
+        QVERIFY(table->model()->data(table->model()->index(2, 5)).toString().startsWith(rows[2][5] + " "));
         QCOMPARE(table->model()->headerData(6, Qt::Horizontal).toString(), QStringLiteral("Conc [%LEL]"));
 
         // Add Run: a second curve with a legend naming both runs.
