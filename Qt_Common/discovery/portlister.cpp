@@ -4,12 +4,27 @@
 #include <QSerialPortInfo>
 
 #include <algorithm>
+#include <mutex>
 
 namespace {
 
-PortLister::Source& overrideSource() {
-    static PortLister::Source source;
-    return source;
+// The source is set on one thread and read on others (a sensor lost mid-run
+// is looked for from its worker thread), so it is only touched under the lock,
+// and called as a copy, outside it.
+struct SourceSlot {
+    std::mutex mutex;
+    PortLister::Source source;
+};
+
+SourceSlot& sourceSlot() {
+    static SourceSlot slot;
+    return slot;
+}
+
+PortLister::Source currentSource() {
+    SourceSlot& slot = sourceSlot();
+    std::lock_guard<std::mutex> lock(slot.mutex);
+    return slot.source;
 }
 
 // Windows names ports by driver description; these two are the sensor's.
@@ -74,8 +89,8 @@ int classifyLinux(const PortCandidate& port) {
 namespace PortLister {
 
 QList<PortCandidate> availablePorts() {
-    if (overrideSource())
-        return overrideSource()();
+    if (const Source source = currentSource())
+        return source();
     return systemPorts();
 }
 
@@ -98,7 +113,10 @@ QList<PortCandidate> systemPorts() {
 }
 
 void setSource(Source source) {
-    overrideSource() = std::move(source);
+    SourceSlot& slot = sourceSlot();
+    std::lock_guard<std::mutex> lock(slot.mutex);
+    slot.source.swap(source);
+    // The old source goes with the argument, outside the lock.
 }
 
 PortRules hostRules() {

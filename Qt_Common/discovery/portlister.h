@@ -30,7 +30,8 @@ using Source = std::function<QList<PortCandidate>()>;
 QList<PortCandidate> availablePorts();
 // The system's own enumeration, whatever source is set.
 QList<PortCandidate> systemPorts();
-// Replaces the system enumeration; an empty source restores it.
+// Replaces the system enumeration; an empty source restores it. Safe from any
+// thread; a source must itself be callable from the threads that list ports.
 void setSource(Source source);
 
 PortRules hostRules();

@@ -203,7 +203,8 @@ public:
     VQSStatus enterMeasuring();
     // Device paths of the ports that may carry a sensor of this transport
     // (the scan's candidates). A sensor that is not back at its old place
-    // after a lost cycle is looked for there. Called on the worker thread.
+    // after a lost cycle is looked for on those that appeared since the loss.
+    // Called on the worker thread.
     std::function<std::vector<std::string>()> candidatePorts;
 
     // ---- firmware transfer ----
@@ -253,7 +254,11 @@ private:
     bool paceUsbCycle();
     // Opens `location` and checks that the run's sensor answers there.
     bool reopenAt(const std::string& location);
+    // Same name and, where the reply carries it, same MCU id as the run's sensor.
     bool runSensorAnswers();
+    // Ends a run whose recovery a stop request cut short: the sensor idle if
+    // it answers at the run's port, the port closed, no failure reported.
+    void stopDuringRecovery();
     std::string location() const;
     int64_t lastUsbCycleMs = -1;  // steady clock, when the last USB cycle began
     // Until the next new sample, a record counts only for a new sample number, not

@@ -108,11 +108,7 @@ void VQS::doWork() {
         }
         freshAnswer = recovered;
         if (!recovered && stopRequested) {
-            // Recovery cut short by a stop request: the user ended the run,
-            // nothing failed that needs reporting. The link is down, so the
-            // stop only closes the port.
-            commFailed = 1;
-            stopVQS();
+            stopDuringRecovery();
             return;
         }
         if (!recovered) {
@@ -152,6 +148,28 @@ void VQS::stopVQS() {
         commFailed = 1;
         return;
     }
+    running = false;
+    emit VQSStopped();
+}
+
+void VQS::stopDuringRecovery() {
+    // The user ended the run while its sensor was being looked for: nothing
+    // failed that needs reporting. A sensor back at the run's port may have
+    // been told to measure already, so it is set idle if it answers there as
+    // the run's own; one that is gone is left to whoever plugs it in again.
+    qInfo() << sensorName << "- stopping during recovery";
+    const uint8_t retries = retryCount;
+    retryCount = 0;  // who answers is asked once, as in a recovery attempt
+    const bool ours = connect() == VQS_SUCCESS && runSensorAnswers();
+    retryCount = retries;
+    if (ours && setState(VQS_STATE_IDLE) != VQS_SUCCESS)
+        qWarning() << sensorName << "- could not be set idle at" << portPath.c_str();
+    if (disconnect() != VQS_SUCCESS) {
+        // The next queued stop or cycle closes it; the idle command is not sent again.
+        commFailed = 1;
+        return;
+    }
+    commFailed = 0;
     running = false;
     emit VQSStopped();
 }
@@ -211,6 +229,14 @@ VQSStatus VQS::uartGetAnswer() {
 
 VQSStatus VQS::reconnect() {
     const std::string home = location();
+    // A replugged sensor comes back at its old place or on a port that
+    // appeared since the loss. Ports listed at the loss and still listed are
+    // other instruments: they are never sent a request. One that leaves the
+    // list may come back carrying the sensor, so it stops counting as standing.
+    std::vector<std::string> standing = candidatePorts ? candidatePorts() : std::vector<std::string>();
+    auto listed = [](const std::vector<std::string>& ports, const std::string& port) {
+        return std::find(ports.begin(), ports.end(), port) != ports.end();
+    };
     for (int attempt = 0; attempt < kReconnectAttempts; ++attempt) {
         // A stop asked for while the link is down ends the recovery at once.
         if (stopRequested)
@@ -224,12 +250,12 @@ VQSStatus VQS::reconnect() {
                                       .arg(attempt));
             return VQS_SUCCESS;
         }
-        // Not back at its old place: a replugged sensor often returns under
-        // another port name. Ports held by other runs cannot be opened, so
-        // only free candidates are asked.
-        const std::vector<std::string> others = candidatePorts ? candidatePorts() : std::vector<std::string>();
-        for (const std::string& other : others) {
-            if (other == home || stopRequested)
+        const std::vector<std::string> now = candidatePorts ? candidatePorts() : std::vector<std::string>();
+        standing.erase(std::remove_if(standing.begin(), standing.end(),
+                                      [&](const std::string& port) { return !listed(now, port); }),
+                       standing.end());
+        for (const std::string& other : now) {
+            if (other == home || listed(standing, other) || stopRequested)
                 continue;
             if (reopenAt(other)) {
                 emit VQSUpdateTimeLog(QStringLiteral("Cycle %1: Connection Re-established on %2 (%3 retries).")
@@ -277,22 +303,35 @@ bool VQS::reopenAt(const std::string& where) {
 
 bool VQS::runSensorAnswers() {
     // The name query fills the identity records; whatever answers, the run's
-    // identity stays as it was.
+    // identity and status stay as they were.
     char runName[sizeof(sensorName)];
     char runMcuId[sizeof(mcuId)];
     char runSku[sizeof(sensorSku)];
+    char runStatus[sizeof(statusText)];
     const sensorInfo_t runInfo = sensorInfo;
+    const uartReplyHeader_t runHeader = lastReplyHeader;
     std::memcpy(runName, sensorName, sizeof(runName));
     std::memcpy(runMcuId, mcuId, sizeof(runMcuId));
     std::memcpy(runSku, sensorSku, sizeof(runSku));
+    std::memcpy(runStatus, statusText, sizeof(runStatus));
+    // Names are set by users and travel with a copied parameter set, so two
+    // sensors may share one. Where the reply carries the chip's MCU id (UART
+    // sensor information) and the run knows its own, that must match too; a
+    // reply without one cannot show it is the run's chip.
+    std::memset(mcuId, 0, sizeof(mcuId));
     const bool answered = getSensorName() == VQS_SUCCESS;
-    const bool same = answered && std::strncmp(sensorName, runName, sizeof(runName)) == 0;
+    const bool sameName = answered && std::strncmp(sensorName, runName, sizeof(runName)) == 0;
+    const bool sameChip = runMcuId[0] == '\0' || std::strncmp(mcuId, runMcuId, sizeof(runMcuId)) == 0;
+    const bool same = sameName && sameChip;
     if (answered && !same)
-        qWarning() << runName << "- another sensor answers at" << portPath.c_str() << ":" << sensorName;
+        qWarning() << runName << "- another sensor answers at" << portPath.c_str() << ":" << sensorName
+                   << "MCU ID" << mcuId;
     std::memcpy(sensorName, runName, sizeof(runName));
     std::memcpy(mcuId, runMcuId, sizeof(runMcuId));
     std::memcpy(sensorSku, runSku, sizeof(runSku));
+    std::memcpy(statusText, runStatus, sizeof(runStatus));
     sensorInfo = runInfo;
+    lastReplyHeader = runHeader;
     return same;
 }
 

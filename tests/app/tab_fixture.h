@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
+#include <QMutex>
 #include <QComboBox>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -25,8 +26,12 @@
 // Sensors on pseudo-terminals, presented to the page as USB serial ports.
 class SimulatedPorts {
 public:
+    // The list is read on worker threads too (a lost sensor is looked for there).
     SimulatedPorts() {
-        PortLister::setSource([this] { return ports; });
+        PortLister::setSource([this] {
+            QMutexLocker lock(&mutex);
+            return ports;
+        });
     }
     ~SimulatedPorts() {
         PortLister::setSource({});
@@ -56,7 +61,7 @@ public:
             port.productId = 0x5740;
             port.driver = QStringLiteral("cdc_acm");
         }
-        ports.append(port);
+        list(port);
         sims.push_back(std::move(sim));
         return sims.back().get();
     }
@@ -69,10 +74,16 @@ public:
         port.hasIds = true;
         port.vendorId = 0x1234;
         port.productId = 0x0001;
+        list(port);
+    }
+    // A port that appears, as a device plugged in does.
+    void list(const PortCandidate& port) {
+        QMutexLocker lock(&mutex);
         ports.append(port);
     }
 
     QTemporaryDir links;
+    QMutex mutex;
     QList<PortCandidate> ports;
     std::vector<std::unique_ptr<vqssim::Simulator>> sims;
 };

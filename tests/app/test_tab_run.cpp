@@ -6,6 +6,9 @@
 #include <QPushButton>
 #include <QThread>
 
+#include <atomic>
+
+#include "captured_log.h"
 #include "lumocustomplot.h"
 #include "runregistry.h"
 #include "startup.h"
@@ -203,11 +206,10 @@ private slots:
         SimulatedPorts ports;
         vqssim::Simulator* sim = ports.add("ttyACM0", sensorIdentity("VQS-MOVE"), vqssim::Framing::Usb, quickOptions());
         QVERIFY(sim);
-        // Where it comes back: listed from the start, nothing there yet.
+        // Where it comes back: a port that appears after the loss.
         PortCandidate moved = ports.ports.first();
         moved.name = QStringLiteral("ttyACM1");
         moved.path = ports.links.filePath(QStringLiteral("ttyACM1"));
-        ports.ports.append(moved);
         MainWindow window;
         QTabWidget* tabs = tabWidgetOf(window);
         TarnLiteSystemTab* tab = currentTab(window);
@@ -216,9 +218,11 @@ private slots:
         QVERIFY(startRun(tab));
         QVERIFY(RunRegistry::portHeldByOther(QStringLiteral("ttyACM0"), nullptr));
 
+        CapturedLog log;
         sim->addFault(vqssim::Fault::onCommand(vqssim::FaultKind::HangUp, vqssim::cmd::UsbAnswer));
-        QTRY_VERIFY_WITH_TIMEOUT(!sim->isOpen(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(log.count("- error opening serial port"), 1, 15000);
         QVERIFY(sim->replug(moved.path.toStdString(), vqssim::Simulator::Replug::PowerCycled));
+        ports.list(moved);
         QTRY_VERIFY_WITH_TIMEOUT(order.timeLogEvents().join('|').contains("Re-established on ttyACM1"), 20000);
         const uint32_t resumedAt = tab->sensorObject()->cycleCount;
         QTRY_VERIFY_WITH_TIMEOUT(tab->sensorObject()->cycleCount >= resumedAt + 2, 20000);
@@ -240,6 +244,60 @@ private slots:
         part<QPushButton>(tab, "pushButton_start")->click();
         QTRY_COMPARE_WITH_TIMEOUT(labelText(tab, "label_status"), QString("Idle"), 5000);
         QVERIFY(!RunRegistry::portHeldByOther(QStringLiteral("ttyACM1"), nullptr));
+    }
+
+    // Stop pressed while a dropped sensor is looked for again ends the run as
+    // any stop does: no failure box, the page stopped, the time log closed,
+    // and a sensor that is back at its port (told to measure again, no new
+    // sample yet) left idle.
+    void aStopDuringRecoveryEndsTheRunAsAnyStop_data() {
+        QTest::addColumn<bool>("sensorBack");
+        QTest::newRow("sensor gone") << false;
+        QTest::newRow("sensor back, no new sample yet") << true;
+    }
+    void aStopDuringRecoveryEndsTheRunAsAnyStop() {
+        QFETCH(bool, sensorBack);
+        SimulatedPorts ports;
+        vqssim::Simulator* sim = ports.add("ttyUSB0", sensorIdentity("VQS-STOP-REC"), vqssim::Framing::Uart, quickOptions());
+        QVERIFY(sim);
+        std::atomic<int> failedAtStop{-1};  // what the page reads once the run has stopped
+        MainWindow window;
+        TarnLiteSystemTab* tab = currentTab(window);
+        BoxAnswerer boxes;
+        QVERIFY(startRun(tab));
+        VQS* sensor = tab->sensorObject();
+        QObject::connect(sensor, &VQS::VQSStopped, sensor, [&] { failedAtStop = sensor->commFailed; },
+                         Qt::DirectConnection);
+
+        CapturedLog log;
+        sim->addFault(vqssim::Fault::onCommand(vqssim::FaultKind::HangUp, vqssim::cmd::UartEngData));
+        QTRY_COMPARE_WITH_TIMEOUT(log.count("- error opening serial port"), 1, 15000);
+        if (sensorBack) {
+            sim->holdSamples(true);
+            const size_t setStates = sim->requestCount(vqssim::cmd::UartSetState);
+            QVERIFY(sim->replug());
+            QTRY_VERIFY_WITH_TIMEOUT(sim->requestCount(vqssim::cmd::UartSetState) >= setStates + 2, 15000);
+            const size_t polls = sim->requestCount(vqssim::cmd::UartEngData);
+            QTRY_VERIFY_WITH_TIMEOUT(sim->requestCount(vqssim::cmd::UartEngData) >= polls + 2, 10000);
+            QCOMPARE(sim->state(), uint8_t(2));
+        }
+        auto* start = part<QPushButton>(tab, "pushButton_start");
+        start->click();
+        QTRY_COMPARE_WITH_TIMEOUT(labelText(tab, "label_status"), QString("Idle"), 15000);
+        QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.summary()));
+        QCOMPARE(failedAtStop.load(), 0);
+        QVERIFY(start->isEnabled());
+        QVERIFY(!start->isChecked());
+        QCOMPARE(start->text(), QString("Start"));
+        QVERIFY(part<QPushButton>(tab, "pushButton_saveData")->isEnabled());
+        QVERIFY(!tab->runActive());
+        QVERIFY(!sensor->isRunning());
+        QVERIFY(!sensor->portOpen);
+        QFile timeLog(newestRunFile("VQS-STOP-REC", "timelog.txt"));
+        QVERIFY(timeLog.open(QIODevice::ReadOnly));
+        QVERIFY(timeLog.readAll().endsWith(": Stopped\r\n"));
+        if (sensorBack)
+            QCOMPARE(sim->state(), uint8_t(3));
     }
 
     void aStartThatCannotReachTheSensorEndsIdleAndStartsAgain() {

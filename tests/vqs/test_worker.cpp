@@ -1,6 +1,7 @@
 // The measurement worker against the simulated sensor: start and stop, the
 // UART sample poll and its stop request, the pause after a cycle, and link
 // recovery.
+#include <QFileInfo>
 #include <QMutex>
 #include <QThread>
 #include <QtTest>
@@ -317,41 +318,66 @@ private slots:
         QCOMPARE(emitted.count("complete"), 1);
     }
 
+    // Unplugged: another sensor turns up at the old place, the run's own comes
+    // back on a port that appears later, and an instrument on a port that was
+    // there all along is never sent a request. A sensor that only shares the
+    // run's name (a copied parameter set) is as foreign as one named otherwise.
+    void reconnectionFollowsTheRunSensorAndOnlyIt_data() {
+        QTest::addColumn<bool>("sameName");
+        QTest::newRow("another name") << false;
+        QTest::newRow("same name, another chip") << true;
+    }
     void reconnectionFollowsTheRunSensorAndOnlyIt() {
+        QFETCH(bool, sameName);
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const std::string home = dir.filePath("ttyACM0").toStdString();
         const std::string moved = dir.filePath("ttyACM1").toStdString();
+        vqssim::Simulator bystander(vqssim::Framing::Uart);
+        QVERIFY(bystander.openPty(dir.filePath("ttyACM2").toStdString()));
+        bystander.start();
         Bench bench({{4, 1, 0, 0}}, 3, home);
         QVERIFY(bench.ok);
-        bench.sensor.candidatePorts = [&] { return std::vector<std::string>{home, moved}; };
+        QVERIFY(bench.sensor.mcuId[0] != '\0');
+        const std::string standing = bystander.path();
+        bench.sensor.candidatePorts = [&] {
+            std::vector<std::string> ports{home, standing};
+            if (QFileInfo::exists(QString::fromStdString(moved)))
+                ports.push_back(moved);
+            return ports;
+        };
         bench.onWorkerThread();
         Emitted emitted(&bench.sensor);
         bench.queue("startVQS");
         QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 1, 15000);
         bench.sensor.cycleCount = 1;
 
-        // Unplugged: another sensor turns up at the old place, and the run's
-        // own comes back under another name.
+        CapturedLog log;
         bench.sim->addFault(vqssim::Fault::onCommand(vqssim::FaultKind::HangUp, vqssim::cmd::UartEngData));
         bench.queue("doWork");
-        QTRY_VERIFY_WITH_TIMEOUT(!bench.sim->isOpen(), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(log.count("- error opening serial port"), 1, 15000);
         vqssim::Identity otherId;
-        otherId.name = "VQS-OTHER";
+        otherId.name = sameName ? "VQS-WORK" : "VQS-OTHER";
+        otherId.mcuId = {{0x11111111u, 0x22222222u, 0x33333333u}};
         vqssim::Simulator other(vqssim::Framing::Uart, otherId);
         QVERIFY(other.openPty(home));
         other.start();
+        other.setSampleNumber(5000);
+        QVERIFY(other.waitForRequests(1, 15000));
         QVERIFY(bench.sim->replug(moved));
 
         QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 2, 20000);
         QVERIFY(bench.sensor.freshAnswer);
+        QVERIFY(bench.sensor.sensorCycle < 5000);
         const QStringList events = emitted.all().filter("timelog:");
         QCOMPARE(events.size(), 1);
         QVERIFY2(events.first().startsWith("timelog:Cycle 1: Connection Re-established on ttyACM1 ("), qPrintable(events.first()));
         QCOMPARE(QString::fromLatin1(bench.sensor.sensorName), QString("VQS-WORK"));
         QCOMPARE(bench.sensor.portPath, moved);
         QVERIFY(other.requestCount(vqssim::cmd::UartSensorInfo) >= 1);  // asked who it is, and left alone
+        QCOMPARE(other.requestCount(vqssim::cmd::UartSetState), size_t(0));
         QCOMPARE(other.requestCount(vqssim::cmd::UartEngData), size_t(0));
+        QCOMPARE(bystander.requestCount(), size_t(0));
         bench.sensor.stopRequested = true;
         bench.queue("stopVQS");
         QTRY_COMPARE_WITH_TIMEOUT(emitted.count("stopped"), 1, 15000);
