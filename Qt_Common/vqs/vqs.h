@@ -7,6 +7,7 @@
 //   vqs_tables.cpp     code tables and record conversions
 //   vqs_params.cpp     parameter record <-> JSON
 //   vqs_commands_*.cpp the command set and dispatchers
+//   vqs_framing.cpp    each framing's form of the commands, chosen by transport
 //   vqs_worker.cpp     measurement worker (start, cycle, stop, reconnect)
 //   vqs_firmware.cpp   firmware transfer
 #pragma once
@@ -26,6 +27,7 @@
 
 struct cJSON;
 class SerialPortIo;  // serialport.h: Qt-free port interface (POSIX and Win32 implementations)
+class VQSFraming;    // vqs_framing.h: one framing's form of the commands
 
 using VQSBuffer = std::unique_ptr<uint8_t[]>;
 
@@ -244,6 +246,13 @@ private slots:
     void uartEngDataToVerboseAnswer(flam_data_t* data);
 
 private:
+    // The framing of the current transport, chosen when the port opens or the
+    // transport changes; a value no framing has gets one whose commands all fail.
+    const VQSFraming& framing();
+    const VQSFraming* chosenFraming = nullptr;
+    int chosenFor = 0;  // the transport chosenFraming was chosen for
+    // Whether the current framing holds a run's cycles to the shortest spacing.
+    bool cyclesPaced();
     // Local date and time "MM/dd hh:mm:ss" for user-facing reply texts.
     static QString replyTimeStamp();
     // Sleeps used by the worker and framings; a seam so tests can count waits.

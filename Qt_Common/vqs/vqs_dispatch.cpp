@@ -1,4 +1,4 @@
-// Transport-independent commands: each picks the USB or UART form by `transport`.
+// Transport-independent commands: each takes its form from the framing of the transport.
 #include <QDebug>
 
 #include <cjson/cJSON.h>
@@ -7,93 +7,39 @@
 
 #include "vqs.h"
 #include "vqs_decode.h"
+#include "vqs_framing.h"
 
 namespace {
 
-constexpr int kUsb = 0;
-constexpr int kUart = 1;
-
 constexpr uint16_t kUsbGetEnviro = 0x0002;
-constexpr uint16_t kUsbSetParams = 0x01A1;
-constexpr uint16_t kUartSetParams = 0x46;
-
-constexpr uint32_t kPostAddress = 0x0803C000;
 
 }  // namespace
 
-VQSStatus VQS::reboot() {
-    if (transport == kUsb) return usbReboot();
-    if (transport == kUart) return uartReboot();
-    return VQS_FAILURE;
-}
+VQSStatus VQS::reboot() { return framing().reboot(*this); }
 
-VQSStatus VQS::getVersion() {
-    if (transport == kUsb) return usbGetVersion();
-    if (transport == kUart) return uartGetVersion();
-    return VQS_FAILURE;
-}
+VQSStatus VQS::getVersion() { return framing().getVersion(*this); }
 
-VQSStatus VQS::getSensorName() {
-    if (transport == kUsb) return usbGetSensorName();
-    if (transport == kUart) return uartGetSensorInfo();
-    return VQS_FAILURE;
-}
+VQSStatus VQS::getSensorName() { return framing().getSensorName(*this); }
 
-VQSStatus VQS::getParams() {
-    if (transport == kUsb) return usbGetParams();
-    if (transport == kUart) {
-        uartGetSensorInfo();
-        return uartGetParams();
-    }
-    return VQS_FAILURE;
-}
+VQSStatus VQS::getParams() { return framing().getParams(*this); }
 
-VQSStatus VQS::clearHistory() {
-    if (transport == kUsb) return usbClearHistory();
-    if (transport == kUart) return uartClearHistory();
-    return VQS_FAILURE;
-}
+VQSStatus VQS::clearHistory() { return framing().clearHistory(*this); }
 
-VQSStatus VQS::setState(VQSState state) {
-    if (transport == kUsb) return usbSetState(state);
-    if (transport == kUart) return uartSetState(state);
-    return VQS_FAILURE;
-}
+VQSStatus VQS::setState(VQSState state) { return framing().setState(*this, state); }
 
-VQSStatus VQS::getAnswer() {
-    if (transport == kUsb) return usbGetAnswer();
-    if (transport == kUart) return uartGetAnswer();
-    return VQS_FAILURE;
-}
+VQSStatus VQS::getAnswer() { return framing().getAnswer(*this); }
 
 VQSStatus VQS::readFlash(uart_readflash_t request, uint8_t* destination) {
-    if (transport == kUart) return uartReadFlash(request, destination);
-    return VQS_FAILURE;
+    return framing().readFlash(*this, request, destination);
 }
 
-VQSStatus VQS::calibrate(cal_rqst_t request) {
-    if (transport == kUart) return uartCalibrate(request);
-    return VQS_FAILURE;
-}
+VQSStatus VQS::calibrate(cal_rqst_t request) { return framing().calibrate(*this, request); }
 
-VQSStatus VQS::getAnalogOut() {
-    if (transport != kUart) return VQS_FAILURE;
-    // Firmware before 4100 has no analog-output query.
-    if (firmwareNumber > 4099) return uartGetAnalogOut();
-    return VQS_SUCCESS;
-}
+VQSStatus VQS::getAnalogOut() { return framing().getAnalogOut(*this); }
 
 VQSStatus VQS::runPost() {
     std::memset(postText, 0, sizeof(postText));
-    if (transport != kUart) return VQS_FAILURE;
-    postPassed = false;
-    uint8_t flash[sizeof(postText)] = {};
-    const uart_readflash_t request{kPostAddress, sizeof(flash)};
-    if (readFlash(request, flash) != VQS_SUCCESS) return VQS_FAILURE;
-    // Flash need not hold a terminator; the text keeps one inside its capacity.
-    copyText(postText, sizeof(postText), flash, sizeof(flash));
-    postPassed = std::strstr(postText, "POST passed") != nullptr;
-    return VQS_SUCCESS;
+    return framing().readPost(*this);
 }
 
 VQSStatus VQS::getEnviro() {
@@ -126,7 +72,8 @@ VQSStatus VQS::storeParamsRecord(const uint8_t* record, size_t length) {
 }
 
 VQSStatus VQS::setParams() {
-    if (transport != kUsb && transport != kUart) return VQS_FAILURE;
+    const VQSFraming& chosen = framing();
+    if (chosen.portSettings() == nullptr) return VQS_FAILURE;  // no framing to send it with
     cJSON* document = paramsToJson(&params);
     char* json = cJSON_PrintUnformatted(document);
     cJSON_Delete(document);
@@ -139,20 +86,7 @@ VQSStatus VQS::setParams() {
         return VQS_FAILURE;
     }
 
-    if (transport == kUart) {
-        if (uartSend(kUartSetParams, record, sizeof(record)) != 0 || uartRecv(kUartSetParams, nullptr, 0) != 0) {
-            qWarning() << sensorName << "- setParams(UART) failed";
-            return VQS_FAILURE;
-        }
-    } else {
-        uint16_t length = 0;
-        VQSBuffer reply;
-        if (usbSend(kUsbSetParams, record, sizeof(record)) == 0) reply = usbRecv(kUsbSetParams, &length, 5);
-        if (!reply) {
-            qWarning() << sensorName << "- setParams(USB) rxData == NULL";
-            return VQS_FAILURE;
-        }
-    }
+    if (chosen.sendParams(*this, record, sizeof(record)) != VQS_SUCCESS) return VQS_FAILURE;
     qInfo() << sensorName << "- set params";
     return VQS_SUCCESS;
 }

@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "vqs_framing.h"
+
 namespace {
 
 constexpr uint16_t kCmdFirmwareChunk = 0x01A4;
@@ -92,14 +94,7 @@ QString VQS::firmwareImageProblem(const QString& path) {
 }
 
 VQSStatus VQS::updateFirmware(char* path) {
-    switch (transport) {
-    case 0:
-        return usbUpdateFirmware(path);
-    case 1:
-        return uartUpdateFirmware(path);
-    default:
-        return VQS_FAILURE;
-    }
+    return framing().updateFirmware(*this, path);
 }
 
 VQSStatus VQS::usbUpdateFirmware(char* path) {

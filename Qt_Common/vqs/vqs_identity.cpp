@@ -1,11 +1,9 @@
 // Identification of the sensor on the port: every identity starts clean, so
 // nothing of a sensor identified earlier on the same object can show through.
-#include <QDebug>
-
 #include <cstring>
 
 #include "vqs.h"
-#include "vqs_decode.h"
+#include "vqs_framing.h"
 
 void VQS::resetIdentity() {
     std::memset(sensorName, 0, sizeof(sensorName));
@@ -39,16 +37,6 @@ VQSStatus VQS::identify() {
     resetIdentity();
     if (getVersion() != VQS_SUCCESS || getSensorName() != VQS_SUCCESS)
         return VQS_FAILURE;
-    if (transport == 0) {
-        // The parameter document is the only place a USB sensor names its SKU
-        // and the unit it is configured for.
-        if (usbGetParams() == VQS_SUCCESS) {
-            copyText(sensorSku, sizeof(sensorSku), params.general.sku, sizeof(params.general.sku));
-            if (concUnitText(params.general.concUnit) != nullptr)
-                configuredConcUnit = params.general.concUnit;
-        } else {
-            qInfo() << sensorName << "- no parameter document; identified without SKU and unit";
-        }
-    }
+    framing().completeIdentity(*this);
     return VQS_SUCCESS;
 }

@@ -6,26 +6,9 @@
 #include <cstdio>
 
 #include "serialport.h"
+#include "vqs_framing.h"
 
 namespace {
-
-struct TransportPortSettings {
-    int transport;
-    SerialPortSettings settings;
-};
-
-// Baud rate, then read interval / multiplier / constant, then write multiplier / constant (ms).
-const TransportPortSettings kTransportPortSettings[] = {
-    {0, {115200, 100, 40, 100, 20, 100}},  // USB framing: the sensor's own virtual COM port
-    {1, {38400, 0, 40, 1000, 20, 100}},    // UART framing: USB-to-UART adapter
-};
-
-const SerialPortSettings* settingsForTransport(int transport) {
-    for (const TransportPortSettings& entry : kTransportPortSettings) {
-        if (entry.transport == transport) return &entry.settings;
-    }
-    return nullptr;
-}
 
 const char* const kOpenFailureText[] = {
     nullptr,                              // SerialOpenResult::Ok
@@ -52,7 +35,8 @@ VQSStatus VQS::connect() {
     }
     if (portOpen) return VQS_SUCCESS;
 
-    const SerialPortSettings* settings = settingsForTransport(transport);
+    // The framing is chosen here, as the port opens, and its line settings used.
+    const SerialPortSettings* settings = framing().portSettings();
     if (!settings) {
         // No settings exist for an unknown transport; opening the port would only mislead.
         qWarning() << sensorName << "- unknown transport" << transport;

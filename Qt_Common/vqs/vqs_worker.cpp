@@ -85,7 +85,7 @@ void VQS::doWork() {
     // A stop is pending: end the run here instead of measuring again. This also
     // finishes a stop whose idle command failed, so the run can never be left
     // half-stopped with nothing queued to end it.
-    if (stopRequested || (transport == 0 && !paceUsbCycle())) {
+    if (stopRequested || (cyclesPaced() && !paceUsbCycle())) {
         stopVQS();
         return;
     }

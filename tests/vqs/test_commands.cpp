@@ -395,6 +395,29 @@ private slots:
         QCOMPARE(val(v.txBytes), uint64_t(0));
     }
 
+    // The framing follows the transport value: on an open UART link, a value no
+    // framing has refuses even the UART-only commands (and the analog output an
+    // early firmware answers without asking), and the UART value talks again.
+    void framingFollowsTransportValue() {
+        RIG(rig, Framing::Uart);
+        VQS& v = *rig.vqs;
+        v.transport = 5;
+        uint8_t buffer[16] = {};
+        QCOMPARE(v.readFlash(uart_readflash_t{0x0803C000, 16}, buffer), VQS_FAILURE);
+        QCOMPARE(v.calibrate(cal_rqst_t{2, 0.0f}), VQS_FAILURE);
+        QCOMPARE(v.getAnalogOut(), VQS_FAILURE);
+        v.postPassed = true;
+        QCOMPARE(v.runPost(), VQS_FAILURE);
+        QVERIFY(v.postPassed);  // untouched: no self-test was read
+        QCOMPARE(v.identify(), VQS_FAILURE);
+        QCOMPARE(val(v.txBytes), uint64_t(0));
+
+        v.transport = 1;
+        QCOMPARE(v.identify(), VQS_SUCCESS);
+        QCOMPARE(v.runPost(), VQS_SUCCESS);
+        QVERIFY(v.postPassed);
+    }
+
     void analogOutByFirmware() {
         {
             RIG(rig, Framing::Uart, firmware(4, 0, 9, 9));
