@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 #include "lumocustomplot.h"
 #include "runplots.h"
@@ -223,12 +224,13 @@ void AllSensorsPanel::addPoint(Entry& entry, const SensorSnapshot& snap) {
     entry.curve->addData(key, snap.concentration);
     entry.plottedRows = snap.rows;
     entry.lastKey = std::max(entry.lastKey, key);
-    if (!entry.hasRange) {
-        entry.low = entry.high = snap.concentration;
+    // A value that is no number is a gap in the curve; kept in the range it
+    // would stick there and hold the axis still.
+    const double value = snap.concentration;
+    if (std::isfinite(value)) {
+        entry.low = entry.hasRange ? std::min(entry.low, value) : value;
+        entry.high = entry.hasRange ? std::max(entry.high, value) : value;
         entry.hasRange = true;
-    } else {
-        entry.low = std::min(entry.low, snap.concentration);
-        entry.high = std::max(entry.high, snap.concentration);
     }
     plotDirty = true;
 }

@@ -171,22 +171,24 @@ void TarnLiteSystemTab::onSensorPortMoved(QString portPath) {
 
     // The run's entry names the port its sensor answers at. An entry of the
     // scan that named that port is stale: its sensor is this one now.
-    const QString moved = QStringLiteral("%1 - %2").arg(identifiedEntry.section(QStringLiteral(" - "), 0, 0), name);
+    const QString oldPort = portNameOfEntry(identifiedEntry);
+    const QString moved = QStringLiteral("%1 - %2").arg(sensorNameOfEntry(identifiedEntry), name);
     {
         const QSignalBlocker blocker(ui->comboBox_ports);
         for (int i = ui->comboBox_ports->count() - 1; i >= 0; --i) {
-            const QString text = ui->comboBox_ports->itemText(i);
-            if (text != identifiedEntry && portNameOfEntry(text) == name)
+            if (ui->comboBox_ports->itemText(i) != identifiedEntry &&
+                ui->comboBox_ports->itemData(i, PortNameRole).toString() == name)
                 ui->comboBox_ports->removeItem(i);
         }
         const int at = ui->comboBox_ports->findText(identifiedEntry);
-        if (at >= 0)
+        if (at >= 0) {
             ui->comboBox_ports->setItemText(at, moved);
+            ui->comboBox_ports->setItemData(at, name, PortNameRole);
+        }
     }
     for (int i = portEntries.size() - 1; i >= 0; --i) {
         PortEntry& entry = portEntries[i];
-        if (entry.text == identifiedEntry) {
-            entry.text = moved;
+        if (!oldPort.isEmpty() && entry.portName == oldPort) {
             entry.portName = name;
             entry.path = portPath;
         } else if (entry.portName == name) {

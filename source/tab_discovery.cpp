@@ -18,9 +18,14 @@ const char* const kStyleRed = "QLabel{color:#Ff0000;font-family:Quicksand;}";
 
 }  // namespace
 
-QString TarnLiteSystemTab::portNameOfEntry(const QString& entry) {
-    const QStringList pieces = entry.split(QStringLiteral(" - "));
-    return pieces.size() > 1 ? pieces.at(1) : QString();
+QString TarnLiteSystemTab::portNameOfEntry(const QString& entry) const {
+    const int at = entry.isEmpty() ? -1 : ui->comboBox_ports->findText(entry);
+    return at < 0 ? QString() : ui->comboBox_ports->itemData(at, PortNameRole).toString();
+}
+
+QString TarnLiteSystemTab::sensorNameOfEntry(const QString& entry) const {
+    const int at = entry.isEmpty() ? -1 : ui->comboBox_ports->findText(entry);
+    return at < 0 ? QString() : ui->comboBox_ports->itemData(at, SensorNameRole).toString();
 }
 
 bool TarnLiteSystemTab::swCompatible() {
@@ -54,8 +59,9 @@ void TarnLiteSystemTab::usePort(const PortEntry& port) {
 }
 
 bool TarnLiteSystemTab::selectPortFromEntry(const QString& entry) {
+    const QString portName = portNameOfEntry(entry);
     for (const PortEntry& port : qAsConst(portEntries)) {
-        if (port.text == entry) {
+        if (!portName.isEmpty() && port.portName == portName) {
             usePort(port);
             return true;
         }
@@ -97,9 +103,11 @@ void TarnLiteSystemTab::on_pushButton_scanPorts_clicked() {
         // stand in for one this sensor does not send.
         sensor->resetIdentity();
         if (sensor->getVersion() == VQS_SUCCESS && sensor->getSensorName() == VQS_SUCCESS) {
-            entry.text = QStringLiteral("%1 - %2").arg(QString::fromLatin1(sensor->sensorName), port.name);
+            const QString sensorName = QString::fromLatin1(sensor->sensorName);
             portEntries.append(entry);
-            ui->comboBox_ports->addItem(entry.text);
+            // The port goes in with the item: adding the first item already selects it.
+            ui->comboBox_ports->addItem(QStringLiteral("%1 - %2").arg(sensorName, port.name), port.name);
+            ui->comboBox_ports->setItemData(ui->comboBox_ports->count() - 1, sensorName, SensorNameRole);
             ui->comboBox_ports->setEnabled(true);
             ui->comboBox_ports->model()->sort(0, Qt::AscendingOrder);
         }

@@ -48,9 +48,7 @@ void TarnLiteSystemTab::on_pushButton_clearData_clicked() {
 }
 
 QString TarnLiteSystemTab::portListName() const {
-    const QString entry = ui->comboBox_ports->currentText();
-    const int end = entry.indexOf(QLatin1String(" - "));
-    return end < 0 ? entry : entry.left(end);
+    return ui->comboBox_ports->currentData(SensorNameRole).toString();
 }
 
 void TarnLiteSystemTab::removeDirectoryFiles(const QString& directory) {

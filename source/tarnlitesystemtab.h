@@ -56,6 +56,10 @@ public:
     static QString elapsedText(qint64 ms);
     // What the page shows now: identity, run state and the last recorded cycle.
     const SensorSnapshot& snapshot() const { return shown; }
+    // Item data of each entry of the port list ("name - port"): a sensor name
+    // may itself hold " - ", so the text is for people only.
+    static constexpr int PortNameRole = Qt::UserRole;
+    static constexpr int SensorNameRole = Qt::UserRole + 1;
 
 signals:
     void start();
@@ -142,8 +146,10 @@ private:
     int startRun();
     // A run whose files were neither saved nor cleared.
     bool hasUnsavedRun() const;
-    // "S123 - COM5" -> "COM5"
-    static QString portNameOfEntry(const QString& entry);
+    // The port ("COM5") and sensor name ("S123") the list's entry "S123 - COM5"
+    // carries; empty for a text the list does not hold.
+    QString portNameOfEntry(const QString& entry) const;
+    QString sensorNameOfEntry(const QString& entry) const;
     // The Cycle column and label: the sensor's sample number, or over USB
     // (which reports none) the run's own count.
     int32_t recordedCycle() const;
@@ -221,10 +227,9 @@ private:
     bool firmwareUpgradeAvailable = false;
     double concAxisMax = 120.0;
 
-    // Transport of each listed entry (entry text -> 0 USB, 1 UART) and the
-    // device path it opens; the entry text alone cannot carry a Linux path.
+    // Transport of each listed port (0 USB, 1 UART) and the device path it
+    // opens; the list's entries name their port by PortNameRole.
     struct PortEntry {
-        QString text;      // "%1 - %2": sensor name, port name
         QString portName;  // "COM5", "ttyUSB0"
         QString path;      // device path opened on systems without COM numbers
         int transport = 0;

@@ -6,6 +6,8 @@
 #include <QTableWidget>
 #include <QToolBar>
 
+#include <limits>
+
 #include "allsensorspanel.h"
 #include "lumocustomplot.h"
 #include "startup.h"
@@ -185,6 +187,34 @@ private slots:
         QCOMPARE(cell(table, 0, Col::ColName), flam);
         QCOMPARE(plot->graphCount(), 1);
         QVERIFY(!curveNamed(plot, methane));
+    }
+
+    // A concentration that is no number is a gap: as a run's first value it
+    // must not hold its unit's axis, which still follows the values after it.
+    void aConcentrationThatIsNoNumberLeavesItsAxisFree() {
+        MainWindow window;
+        auto* panel = window.findChild<AllSensorsPanel*>(QStringLiteral("allSensorsPanel"));
+        QVERIFY(panel);
+        TarnLiteSystemTab* page = currentTab(window);
+        SensorSnapshot snap;
+        snap.state = SensorSnapshot::State::Running;
+        snap.run = 1;
+        snap.name = QStringLiteral("NAN-1");
+        snap.unit = QStringLiteral("PPM");
+        snap.hasSample = true;
+        for (const double value : {std::numeric_limits<double>::quiet_NaN(), 5000.0}) {
+            ++snap.rows;
+            snap.runMs = snap.rows * 1000;
+            snap.concentration = value;
+            emit page->snapshotChanged(snap);
+        }
+        panel->refresh();
+        QCPGraph* curve = curveNamed(panel->plot(), QStringLiteral("NAN-1"));
+        QVERIFY(curve);
+        QCOMPARE(curve->data()->size(), 2);
+        const QCPRange range = curve->valueAxis()->range();
+        QVERIFY2(range.upper > 5000 && range.lower <= 0,
+                 qPrintable(QStringLiteral("%1 .. %2").arg(range.lower).arg(range.upper)));
     }
 };
 

@@ -1,6 +1,7 @@
 // Runs in the real window against simulated sensors: a live run, stopping it,
 // a hang-up in mid-run, and closing a page or the window while it measures.
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMutex>
 #include <QPointer>
 #include <QPushButton>
@@ -13,6 +14,7 @@
 #include "runregistry.h"
 #include "startup.h"
 #include "tab_fixture.h"
+#include "testnotedialog.h"
 #include "vqs.h"
 
 namespace {
@@ -201,10 +203,12 @@ private slots:
 
     // Unplugged and back, freshly powered, under another port name: the run
     // measures again there, and the page's entry and the ports held name the
-    // new port, so another page's scan leaves it alone.
+    // new port, so another page's scan leaves it alone. The sensor's name holds
+    // " - " as the entries' texts do: port and name are never read back from a text.
     void aRunResumedOnAnotherPortHoldsThatPort() {
         SimulatedPorts ports;
-        vqssim::Simulator* sim = ports.add("ttyACM0", sensorIdentity("VQS-MOVE"), vqssim::Framing::Usb, quickOptions());
+        vqssim::Simulator* sim =
+            ports.add("ttyACM0", sensorIdentity("CH4 - Lab2"), vqssim::Framing::Usb, quickOptions());
         QVERIFY(sim);
         // Where it comes back: a port that appears after the loss.
         PortCandidate moved = ports.ports.first();
@@ -216,7 +220,12 @@ private slots:
         BoxAnswerer boxes;
         SignalOrder order(tab->sensorObject());
         QVERIFY(startRun(tab));
+        auto* combo = part<QComboBox>(tab, "comboBox_ports");
+        QCOMPARE(combo->currentText(), QString("CH4 - Lab2 - ttyACM0"));
+        QCOMPARE(combo->currentData(TarnLiteSystemTab::PortNameRole).toString(), QString("ttyACM0"));
+        QCOMPARE(combo->currentData(TarnLiteSystemTab::SensorNameRole).toString(), QString("CH4 - Lab2"));
         QVERIFY(RunRegistry::portHeldByOther(QStringLiteral("ttyACM0"), nullptr));
+        QCOMPARE(tab->snapshot().port, QString("ttyACM0"));  // the All sensors panel's Port column
 
         CapturedLog log;
         sim->addFault(vqssim::Fault::onCommand(vqssim::FaultKind::HangUp, vqssim::cmd::UsbAnswer));
@@ -228,10 +237,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(tab->sensorObject()->cycleCount >= resumedAt + 2, 20000);
         QCOMPARE(sim->state(), uint8_t(2));
 
-        QCOMPARE(part<QComboBox>(tab, "comboBox_ports")->currentText(), QString("VQS-MOVE - ttyACM1"));
-        QCOMPARE(tabs->tabText(tabs->indexOf(tab)), QString("VQS-MOVE - ttyACM1"));
+        QCOMPARE(combo->currentText(), QString("CH4 - Lab2 - ttyACM1"));
+        QCOMPARE(combo->currentData(TarnLiteSystemTab::PortNameRole).toString(), QString("ttyACM1"));
+        QCOMPARE(tabs->tabText(tabs->indexOf(tab)), QString("CH4 - Lab2 - ttyACM1"));
         QVERIFY(RunRegistry::portHeldByOther(QStringLiteral("ttyACM1"), nullptr));
         QVERIFY(!RunRegistry::portHeldByOther(QStringLiteral("ttyACM0"), nullptr));
+        QCOMPARE(tab->snapshot().port, QString("ttyACM1"));
 
         window.addSystem(QStringLiteral("second"));
         TarnLiteSystemTab* other = currentTab(window);
@@ -244,6 +255,22 @@ private slots:
         part<QPushButton>(tab, "pushButton_start")->click();
         QTRY_COMPARE_WITH_TIMEOUT(labelText(tab, "label_status"), QString("Idle"), 5000);
         QVERIFY(!RunRegistry::portHeldByOther(QStringLiteral("ttyACM1"), nullptr));
+
+        // Saved under the sensor's whole name.
+        tab->on_pushButton_testNotes_clicked();
+        TestNoteDialog* notes = nullptr;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (widget->windowTitle() == "CH4 - Lab2 - Test Notes")
+                notes = qobject_cast<TestNoteDialog*>(widget);
+        QVERIFY(notes);
+        QTest::keyClicks(notes->findChild<QLineEdit*>("lineEdit_testName"), "T1");
+        QTest::mouseClick(notes->findChild<QPushButton*>("pushButton_ok"), Qt::LeftButton);
+        QTemporaryDir target;
+        QCOMPARE(tab->saveData(target.path()), 0);
+        const QStringList saved = QDir(target.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        QCOMPARE(saved.size(), 1);
+        QVERIFY2(saved.first().endsWith(" CH4 - Lab2_T1"), qPrintable(saved.first()));
+        QVERIFY(QDir(QCoreApplication::applicationDirPath() + "/enc/" + saved.first()).removeRecursively());
     }
 
     // Stop pressed while a dropped sensor is looked for again ends the run as

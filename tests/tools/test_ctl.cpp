@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include "cli.h"
 #include "program_result.h"
 #include "pty_pair.h"
 #include "sim_link.h"
@@ -217,6 +218,74 @@ private slots:
         r = ctl({QStringLiteral("identify"), QStringLiteral("--uart"), QString::fromStdString(silent.slavePath())});
         QCOMPARE(r.code, 1);
         QVERIFY2(r.err.contains(QStringLiteral("no sensor answers")), qPrintable(r.err));
+    }
+
+    // Options stand before or after the command; nothing typed on the command
+    // line ends the tool without a message and the usage exit code.
+    void commandLineInAnyOrderAndAbusiveInputs() {
+        // Options first: the run still leaves its pictures, and plot still draws.
+        Options options;
+        options.samplePeriodMs = 200;
+        Simulator sim(Framing::Usb, Identity{}, options);
+        QTemporaryDir dir;
+        QVERIFY(openThroughLink(sim, dir, QStringLiteral("sensor")));
+        sim.start();
+        const QString runs = dir.filePath(QStringLiteral("runs"));
+        QVERIFY(QDir().mkpath(runs));
+        Result r = ctl({"--dir", runs, "--cycles", "2", "--usb", "record", QString::fromStdString(sim.path())});
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        const QStringList made = QDir(runs).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        QCOMPARE(made.size(), 1);
+        const QString run = runs + '/' + made.first();
+        for (const char* picture : {"vqsConc.png", "vqsEnviro.pdf"})
+            QVERIFY2(QFileInfo(run + '/' + picture).size() > 0, picture);
+        const QString picture = dir.filePath(QStringLiteral("run.png"));
+        r = ctl({"--out", picture, "--json", "plot", run});
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QVERIFY(QFileInfo(picture).size() > 0);
+        QCOMPARE(r.json().value("runs").toArray().size(), 1);
+
+        const QString huge(40, '9');
+        const struct {
+            QStringList args;
+            const char* says;
+        } abuses[] = {
+            {{}, "no command given"},
+            {{"-x", "list"}, "unknown option -x"},
+            {{"plot", "RUN", "--out"}, "--out needs a value"},
+            {{"--out"}, "--out needs a value"},
+            {{"--json=yes", "list"}, "--json takes no value"},
+            {{"--cycles", huge, "record", "PORT"}, "--cycles needs a whole number above 0"},
+            {{"record", "PORT", "--cycles=-1"}, "--cycles needs a whole number above 0"},
+            {{"--duration", "soon", "record", "PORT"}, "--duration needs a time"},
+            {{"record", "PORT", "--duration", huge + "h"}, "longer than 100 years"},
+            {{"record", "PORT", "--duration", "0s"}, "above 0"},
+            // Words the toolkit's start-up would take for itself, one of them fatally.
+            {{"--out", "-platform", "plot", "bogus"}, "-platform is reserved"},
+            {{"plot", "--out", "x.png", "--", "-style"}, "-style is reserved"},
+        };
+        for (const auto& abuse : abuses) {
+            r = ctl(abuse.args);
+            const QString what = abuse.args.join(' ') + ": " + r.err;
+            QVERIFY2(r.code == 2, qPrintable(what));
+            QVERIFY2(r.err.startsWith("vqs-ctl: ") && r.err.count('\n') == 1 && r.err.contains(abuse.says),
+                     qPrintable(what));
+        }
+    }
+
+    // Durations up to years, in milliseconds beyond what an int holds.
+    void durationsReachYears() {
+        QString error;
+        QCOMPARE(parseDuration("600h", &error), 600LL * 3600 * 1000);
+        QCOMPARE(parseDuration("3650d", &error), 3650LL * 86400 * 1000);
+        QCOMPARE(parseDuration(" 1.5h", &error), 5400000LL);
+        QCOMPARE(parseDuration("90", &error), 90000LL);
+        QCOMPARE(parseDuration("36525d", &error), kMaxDurationMs);
+        for (const char* bad : {"36526d", "", "h", "-5m", "1e9", "nan", "inf", "5 years", "0", "0.0001"}) {
+            error.clear();
+            QVERIFY2(parseDuration(bad, &error) == -1, bad);
+            QVERIFY(!error.isEmpty());
+        }
     }
 };
 

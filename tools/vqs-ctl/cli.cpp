@@ -3,8 +3,10 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 
 #include <cstdio>
+#include <limits>
 
 namespace {
 
@@ -161,6 +163,44 @@ bool parseArgs(const QStringList& argv, Args* args, QString* error) {
         return false;
     }
     return true;
+}
+
+qint64 parseDuration(const QString& text, QString* error) {
+    static const QRegularExpression form(QStringLiteral("^(\\d+(?:\\.\\d+)?)\\s*([smhd]?)$"));
+    const QRegularExpressionMatch match = form.match(text.trimmed());
+    if (!match.hasMatch()) {
+        *error = QStringLiteral("--duration needs a time such as 90s, 15m, 24h or 30d, not '%1'").arg(text);
+        return -1;
+    }
+    struct Unit {
+        const char* suffix;
+        double ms;
+    };
+    static const Unit kUnits[] = {{"", 1e3}, {"s", 1e3}, {"m", 6e4}, {"h", 3.6e6}, {"d", 8.64e7}};
+    // The form admits digits only: a number that does not convert overflowed.
+    bool converted = false;
+    double ms = match.captured(1).toDouble(&converted);
+    if (!converted)
+        ms = std::numeric_limits<double>::infinity();
+    for (const Unit& unit : kUnits)
+        if (match.captured(2) == QLatin1String(unit.suffix))
+            ms *= unit.ms;
+    // Compared as a double first: a number of many digits is far beyond what qint64 holds.
+    if (!(ms <= double(kMaxDurationMs))) {
+        *error = QStringLiteral("--duration %1 is longer than 100 years").arg(text);
+        return -1;
+    }
+    if (qint64(ms) < 1) {
+        *error = QStringLiteral("--duration needs a time above 0");
+        return -1;
+    }
+    return qint64(ms);
+}
+
+bool needsGuiApplication(const Args& args) {
+    // Help is text only; a run draws its plots for the pictures it leaves, plot draws saved runs.
+    return !args.has("help") &&
+           (args.command == QLatin1String("record") || args.command == QLatin1String("plot"));
 }
 
 void Output::line(const QString& text) const {

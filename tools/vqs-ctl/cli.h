@@ -34,6 +34,17 @@ bool parseArgs(const QStringList& argv, Args* args, QString* error);
 // The help text of a command ("" for the overview).
 QString helpText(const QString& command);
 
+// The longest --duration taken; a run planned for longer is a typing error.
+constexpr qint64 kMaxDurationMs = 36525LL * 24 * 3600 * 1000;  // 100 years
+// A --duration ("90", "90s", "15m", "24h", "1.5h", "30d") in milliseconds; on
+// a text that is no duration, or none between 1 ms and kMaxDurationMs, -1
+// with the reason in *error.
+qint64 parseDuration(const QString& text, QString* error);
+
+// Whether a command draws pictures, which needs a GUI application: given the
+// whole parsed command line, so options may stand before the command.
+bool needsGuiApplication(const Args& args);
+
 class Output {
 public:
     explicit Output(bool json) : json_(json) {}

@@ -3,11 +3,11 @@
 // duration or a signal ends it.
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 #include <QTimer>
 
 #include <csignal>
@@ -29,23 +29,6 @@ volatile std::sig_atomic_t stopSignal = 0;
 
 extern "C" void onStopSignal(int signal) {
     stopSignal = signal;
-}
-
-// "90", "90s", "15m", "24h", "1.5h" -> milliseconds; -1 when not a duration.
-qint64 parseDuration(const QString& text) {
-    static const QRegularExpression form(QStringLiteral("^(\\d+(?:\\.\\d+)?)\\s*([smh]?)$"));
-    const QRegularExpressionMatch match = form.match(text.trimmed());
-    if (!match.hasMatch())
-        return -1;
-    struct Unit {
-        const char* suffix;
-        double ms;
-    };
-    static const Unit kUnits[] = {{"", 1000.0}, {"s", 1000.0}, {"m", 60000.0}, {"h", 3600000.0}};
-    for (const Unit& unit : kUnits)
-        if (match.captured(2) == QLatin1String(unit.suffix))
-            return qint64(match.captured(1).toDouble() * unit.ms);
-    return -1;
 }
 
 // The status line of the page: its own texts for the start-up codes, else the sensor's.
@@ -117,8 +100,15 @@ public:
             }
         });
         signalWatch.start(100);
-        if (durationMs > 0)
-            QTimer::singleShot(durationMs, this, [this] { requestStop(); });
+        if (durationMs > 0) {
+            // A timer's interval is an int of milliseconds (under 25 days): a
+            // longer run is ended by a deadline the watch above looks at.
+            const QDeadlineTimer deadline(durationMs);
+            QObject::connect(&signalWatch, &QTimer::timeout, this, [this, deadline] {
+                if (deadline.hasExpired() && !stopping)
+                    requestStop();
+            });
+        }
         QCoreApplication::exec();
         return finish();
     }
@@ -135,10 +125,10 @@ private:
             }
         }
         if (args.values.contains(QStringLiteral("duration"))) {
-            durationMs = parseDuration(args.value("duration"));
+            QString error;
+            durationMs = parseDuration(args.value("duration"), &error);
             if (durationMs <= 0) {
-                out.fail(ExitUsage, QString(), QStringLiteral("usage"),
-                         QStringLiteral("--duration needs a time such as 90s, 15m or 24h"));
+                out.fail(ExitUsage, QString(), QStringLiteral("usage"), error);
                 return false;
             }
         }
@@ -227,7 +217,7 @@ private:
                 {QStringLiteral("port"), run->portName()},
                 {QStringLiteral("sensor"), run->sensorName()},
                 {QStringLiteral("directory"), QDir::toNativeSeparators(run->runDirectory())},
-                {QStringLiteral("cycles"), int(cycles)},
+                {QStringLiteral("cycles"), qint64(cycles)},
                 {QStringLiteral("result"), lost ? QStringLiteral("lost") : QStringLiteral("stopped")},
             });
             const QString line = QStringLiteral("%1: %2: %3 cycles in %4%5")

@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 #include "cli.h"
@@ -20,7 +19,8 @@ bool verboseLog = false;
 
 // The sensor library logs every step; a script wants only the result, unless asked.
 void logHandler(QtMsgType type, const QMessageLogContext&, const QString& message) {
-    if (!verboseLog)
+    // A fatal message ends the program: never without a word.
+    if (!verboseLog && type != QtFatalMsg)
         return;
     const int savedErrno = errno;
     static const char* const kLevel[] = {"debug", "warning", "critical", "fatal", "info"};
@@ -39,17 +39,30 @@ const Dispatch kDispatch[] = {
     {"plot", runPlot},
 };
 
-// The first word that is not an option: the command.
-bool commandIs(int argc, char** argv, const char* command) {
+// The command line as bytes, before any application exists to decode it: only
+// its structure (dashes, "=", which word stands where) decides how to start,
+// and Latin-1 keeps every byte as one character.
+QStringList rawArguments(int argc, char** argv) {
+    QStringList words;
     for (int i = 1; i < argc; ++i)
-        if (argv[i][0] != '-')
-            return std::strcmp(argv[i], command) == 0;
-    return false;
+        words.append(QString::fromLatin1(argv[i]));
+    return words;
 }
 
-bool helpAsked(int argc, char** argv) {
-    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
+// Words the toolkit's start-up takes out of the command line for itself, with
+// one dash or two ("-platform" even ends the program on a name it does not
+// know). vqs-ctl has no option of these names, so here one can only be the
+// value of an option or an operand after "--": it is refused, never handed on.
+bool toolkitWord(const QString& word) {
+    static const char* const kWords[] = {
+        "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "qwindowtitle",
+        "qwindowicon", "geometry", "title", "icon", "display", "reverse", "testability", "session",
+        "style", "stylesheet", "widgetcount", "qmljsdebugger", "nograb", "dograb", "name"};
+    if (!word.startsWith('-'))
+        return false;
+    const QString name = word.mid(word.startsWith(QLatin1String("--")) ? 2 : 1).section('=', 0, 0);
+    for (const char* known : kWords)
+        if (name == QLatin1String(known))
             return true;
     return false;
 }
@@ -79,18 +92,39 @@ std::unique_ptr<QCoreApplication> makeGuiApplication(int& argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Help needs no GUI application; a run and plot draw pictures and do.
+    // The whole command line is read before anything starts: the kind of
+    // application follows from the command wherever it stands among the options.
+    const QStringList raw = rawArguments(argc, argv);
+    Args early;
+    QString error;
+    const bool parsedEarly = parseArgs(raw, &early, &error);
+    QString toolkitArgument;
+    for (const QString& word : raw)
+        if (toolkitArgument.isEmpty() && toolkitWord(word))
+            toolkitArgument = word;
+    // Installed first, so the application's own start-up is quiet too.
+    verboseLog = early.has("verbose");
+    qInstallMessageHandler(logHandler);
+
     std::unique_ptr<QCoreApplication> app;
-    if ((commandIs(argc, argv, "record") || commandIs(argc, argv, "plot")) && !helpAsked(argc, argv))
+    if (parsedEarly && toolkitArgument.isEmpty() && needsGuiApplication(early))
         app = makeGuiApplication(argc, argv);
     else
         app = std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vqs-ctl"));
-    qInstallMessageHandler(logHandler);
 
+    // Read again as the application decodes it (the platform's own encoding).
     Args args;
-    QString error;
-    const bool parsed = parseArgs(QCoreApplication::arguments().mid(1), &args, &error);
+    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    bool parsed = parseArgs(arguments, &args, &error);
+    if (parsed && !toolkitArgument.isEmpty()) {
+        parsed = false;
+        error = QStringLiteral("%1 is reserved for the Qt toolkit; give a file of that name as ./%1")
+                    .arg(toolkitArgument);
+    } else if (parsed && arguments.size() != raw.size()) {
+        parsed = false;
+        error = QStringLiteral("the Qt toolkit took an argument for itself");
+    }
     const Output out(args.has("json"));
     if (!parsed) {
         const QString help = args.command.isEmpty() ? QStringLiteral("vqs-ctl --help")
@@ -110,7 +144,6 @@ int main(int argc, char** argv) {
         std::printf("vqs-ctl %s\n", appVersion);
         return ExitOk;
     }
-    verboseLog = args.has("verbose");
     for (const Dispatch& entry : kDispatch)
         if (args.command == QLatin1String(entry.command))
             return entry.run(args, out);

@@ -27,6 +27,8 @@ const char* const kCommonOptions =
 
 const char* const kOverview =
     "Usage: vqs-ctl COMMAND [OPTIONS] OPERANDS...\n"
+    "Options may stand before or after the command and its operands; after \"--\" every word is\n"
+    "an operand.\n"
     "\n"
     "VQS gas sensors on serial ports from the command line, for scripts, production benches and\n"
     "unattended runs; the same sensor library and port rules as the VQS Sensor Interface.\n"
@@ -169,7 +171,7 @@ const char* const kRecord =
     "port it comes back on); if that fails its run ends and the others go on.\n"
     "\n"
     "  --cycles N      stop each sensor after N recorded cycles\n"
-    "  --duration T    stop after T: 90 or 90s, 15m, 24h\n"
+    "  --duration T    stop after T: 90 or 90s, 15m, 24h, 30d (up to 100 years)\n"
     "                  (without either, the run lasts until Ctrl-C or SIGTERM)\n"
     "  --dir D         where the run directories are made (default: the current directory)\n"
     "%COMMON%"
