@@ -37,6 +37,7 @@ const Dispatch kDispatch[] = {
     {"list", runList}, {"identify", runIdentify}, {"params get", runParamsGet},
     {"params set", runParamsSet}, {"firmware", runFirmware}, {"record", runRecord},
     {"plot", runPlot},
+    {"analyse", runAnalyse},
 };
 
 // The first word that is not an option: the command.
