@@ -28,6 +28,7 @@ const CommandForm kCommands[] = {
     {"firmware", 2, 2, "uart usb"},
     {"record", 1, -1, "uart usb cycles= duration= dir="},
     {"plot", 1, -1, "out="},
+    {"analyse", 1, 1, "baseline= window= band= hold= smooth="},
     {"help", 0, 2, ""},
     {"version", 0, 0, ""},
 };

@@ -37,6 +37,7 @@ const Dispatch kDispatch[] = {
     {"list", runList}, {"identify", runIdentify}, {"params get", runParamsGet},
     {"params set", runParamsSet}, {"firmware", runFirmware}, {"record", runRecord},
     {"plot", runPlot},
+    {"analyse", runAnalyse},
 };
 
 // The command line as bytes, before any application exists to decode it: only

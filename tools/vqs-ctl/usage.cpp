@@ -41,6 +41,7 @@ const char* const kOverview =
     "  firmware PORT IMAGE               write a firmware image, then read the version again\n"
     "  record PORT [PORT...]             record a run of each sensor in the program's run files\n"
     "  plot RUNDIR... --out FILE         draw saved runs into a PNG or PDF\n"
+    "  analyse RUNDIR                    response times after the gas marks of a run\n"
     "  help [COMMAND]                    help on one command (also: vqs-ctl COMMAND --help)\n"
     "\n"
     "Options of every command:\n"
@@ -213,6 +214,35 @@ const char* const kPlot =
     "\n"
     "%EXIT%";
 
+const char* const kAnalyse =
+    "Usage: vqs-ctl analyse RUNDIR [--baseline S] [--window S] [--band F] [--hold S] [--smooth S]\n"
+    "                              [--json]\n"
+    "\n"
+    "The response times of a recorded run after each gas mark of its time log, \"Cycle N: Gas on\n"
+    "(T s)\" or \"Cycle N: Gas off (T s)\" (T the mark's run time; without it, the time of row N).\n"
+    "After \"Gas on\" the rise times t50 and t90, after \"Gas off\" the fall time t10: the seconds\n"
+    "from the mark until the concentration has covered 50 % or 90 % of its way from the baseline\n"
+    "(the mean of the readings just before the mark) to its settled value (the mean of the\n"
+    "readings once the slope of a line fitted over the window has stayed within the band for the\n"
+    "hold time). A step that does not settle before the next mark or the run's end gets no time\n"
+    "but the reason.\n"
+    "\n"
+    "  --baseline S    seconds before the mark averaged for the baseline (default 10)\n"
+    "  --window S      seconds of readings the slope is fitted over (default 20)\n"
+    "  --band F        the slope band as a share of the step per second (default 0.002)\n"
+    "  --hold S        seconds the slope must stay within the band (default 20)\n"
+    "  --smooth S      seconds of smoothing when looking for a crossing (default 3; 0 none)\n"
+    "%COMMON%"
+    "\n"
+    "Output: a line on the settings, then one line per step:\n"
+    "  MARK at T s (cycle N): rise t50 X s, t90 Y s (baseline B, settled S UNIT from T s)\n"
+    "--json: {\"directory\", \"unit\", \"steps\": [{\"mark\", \"cycle\", \"markTime\", \"kind\",\n"
+    "\"settings\", \"baseline\", \"settled\", \"settledFrom\", \"t50\", \"t90\" or \"t10\", \"problem\",\n"
+    "\"reason\"}]}: seconds, null where there is none; \"problem\" is no-baseline, no-readings,\n"
+    "no-change, not-settled or not-reached (null with times).\n"
+    "\n"
+    "%EXIT%";
+
 struct HelpTopic {
     const char* topic;
     const char* text;
@@ -221,6 +251,7 @@ const HelpTopic kTopics[] = {
     {"", kOverview},           {"list", kList},           {"identify", kIdentify},
     {"params get", kParamsGet}, {"params set", kParamsSet}, {"firmware", kFirmware},
     {"record", kRecord},        {"plot", kPlot},
+    {"analyse", kAnalyse},
 };
 
 }  // namespace

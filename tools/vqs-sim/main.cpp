@@ -1,5 +1,7 @@
 // vqs-sim: command-line front end of the sensor simulator.
 #include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -56,6 +58,20 @@ const char kHelp[] =
     "  --post-fail            the self-test text at 0x0803C000 reports a failure\n"
     "  --reply-delay MS       delay before every reply (default 0)\n"
     "  --erase-ms MS          bootloader erase time per 1 KiB page (default 2)\n"
+    "\n"
+    "Gas profile (instead of the built-in waveform):\n"
+    "  --gas-profile SPEC     the gas at the inlet as steps TIME:CONC, seconds and %LEL, separated by\n"
+    "                         commas, e.g. 0:0,30:50,90:0 (0 until 30 s, 50 from 30 s, 0 again from\n"
+    "                         90 s; 0 before the first step). SPEC may name a file holding the steps,\n"
+    "                         separated by commas, blanks or lines, '#' starting a comment. Time runs\n"
+    "                         on the sample clock: sample n is taken at (n-1) x --sample-period, from\n"
+    "                         the start (a replug starts it again). The reading is reported in the\n"
+    "                         unit asked for, converted as the waveform's; gas ID 0 below 1 %LEL\n"
+    "  --tau SECONDS          the reading answers as a first-order sensor with this time constant,\n"
+    "                         exact at every sample time (default 0: at once)\n"
+    "  --noise SD             noise on the reading: standard deviation in %LEL (default 0); each\n"
+    "                         sample keeps its value however often it is read\n"
+    "  --drift RATE           the reading drifts by RATE %LEL per hour from time 0 (default 0)\n"
     "\n"
     "Faults (repeatable):\n"
     "  --fault KIND[=VALUE][@TRIGGER][*TIMES]\n"
@@ -142,6 +158,26 @@ bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     return bool(f);
 }
 
+// A decimal number with '.', whatever the locale.
+bool parseReal(const char* s, double* out) {
+    const char* end = s + strlen(s);
+    if (*s == '+') ++s;
+    const auto result = std::from_chars(s, end, *out);
+    return s != end && result.ec == std::errc() && result.ptr == end && std::isfinite(*out);
+}
+
+// SPEC itself, or the file it names.
+bool readGasProfile(const std::string& spec, GasProfile* profile, std::string* error) {
+    std::ifstream file(spec);
+    if (!file) return parseGasProfile(spec, profile, error);
+    std::string text((std::istreambuf_iterator<char>(file)), {});
+    if (!parseGasProfile(text, profile, error)) {
+        *error = spec + ": " + *error;
+        return false;
+    }
+    return true;
+}
+
 int fail(const std::string& msg) {
     fprintf(stderr, "vqs-sim: %s\n", msg.c_str());
     return 2;
@@ -153,7 +189,8 @@ int main(int argc, char** argv) {
     Framing framing = Framing::Uart;
     Identity id;
     Options opt;
-    std::string link, device, dump, rawDump, imageOut, flashOut, paramsFile;
+    std::string link, device, dump, rawDump, imageOut, flashOut, paramsFile, gasProfile;
+    bool shaped = false;  // --tau, --noise or --drift given
     std::vector<Fault> faults;
     bool random = false, hold = false, postFail = false;
     uint32_t seed = 0;
@@ -224,6 +261,13 @@ int main(int argc, char** argv) {
             imageOut = v;
         } else if (a == "--flash-out") {
             flashOut = v;
+        } else if (a == "--gas-profile") {
+            gasProfile = v;
+        } else if (a == "--tau" || a == "--noise" || a == "--drift") {
+            double x = 0;
+            if (!parseReal(v, &x) || (a != "--drift" && x < 0)) return fail("bad " + a + " " + v);
+            (a == "--tau" ? opt.gasProfile.tau : a == "--noise" ? opt.gasProfile.noise : opt.gasProfile.driftPerHour) = x;
+            shaped = true;
         } else if (a == "--fw") {
             if (!parseVersion(v, id.firmware.data(), 4)) return fail("bad --fw (A.B.C.D)");
         } else if (a == "--hw") {
@@ -281,6 +325,13 @@ int main(int argc, char** argv) {
         } else {
             return fail("unknown option " + a + " (see --help)");
         }
+    }
+
+    if (!gasProfile.empty()) {
+        std::string err;
+        if (!readGasProfile(gasProfile, &opt.gasProfile, &err)) return fail(err);
+    } else if (shaped) {
+        return fail("--tau, --noise and --drift shape a --gas-profile");
     }
 
     Simulator sim(framing, id, opt);

@@ -126,7 +126,7 @@ Reply uClearHistory(Ctx& c) {
 
 Reply uAnalogOut(Ctx& c) {
     if (c.d.v3()) return uartError(kUnknownCmd);  // older firmware has no analog-output query
-    Measurement w = Simulator::waveform(c.d.sampleLocked(), 0, c.d.id.gasId);
+    Measurement w = c.d.measure(c.d.sampleLocked(), 0);
     return payload(le(w.analogOut));
 }
 

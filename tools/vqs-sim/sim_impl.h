@@ -129,6 +129,8 @@ struct Simulator::Impl {
     void applyPortMode(bool bootloaderMode);
 
     // sim_records.cpp
+    // The waveform, or the gas profile's reading when one is set.
+    Measurement measure(uint32_t n, uint8_t unit) const;
     std::vector<uint8_t> versionRecord() const;
     std::string usbVersionText() const;
     std::vector<uint8_t> sensorInfo(bool fallback) const;

@@ -4,6 +4,7 @@
 
 #include <cjson/cJSON.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -48,12 +49,10 @@ constexpr uint32_t kWord40 = 0x40, kWord44 = 0x44, kWord48 = 0x48, kWord52 = 0x5
 
 }  // namespace
 
-Measurement Simulator::waveform(uint32_t n, uint8_t unit, uint32_t gasId) {
-    Measurement w{};
-    uint32_t phase = n % 60;
-    float lel = 0.0f;
-    if (phase >= 20 && phase < 40) lel = 2.5f * float(phase - 20);
-    else if (phase >= 40) lel = 50.0f - 2.5f * float(phase - 40);
+namespace {
+
+// Everything of a sample that follows its %LEL reading.
+void applyLel(Measurement& w, float lel, uint8_t unit, uint32_t gasId) {
     w.lel = lel;
     switch (unit) {
     case 1: w.concentration = lel * 0.044f; break;
@@ -62,6 +61,22 @@ Measurement Simulator::waveform(uint32_t n, uint8_t unit, uint32_t gasId) {
     default: w.concentration = lel; break;
     }
     w.gasId = lel == 0.0f ? 0 : gasId;
+    w.midCompNorm = lel;
+    w.maxCompNorm = lel * 1.1f;
+    w.dsc1MidPower = 20.0f + lel * 0.1f;
+    w.dsc1MaxPower = 30.0f + lel * 0.1f;
+    w.analogOut = 0.4f + 0.032f * lel;
+}
+
+}  // namespace
+
+Measurement Simulator::waveform(uint32_t n, uint8_t unit, uint32_t gasId) {
+    Measurement w{};
+    uint32_t phase = n % 60;
+    float lel = 0.0f;
+    if (phase >= 20 && phase < 40) lel = 2.5f * float(phase - 20);
+    else if (phase >= 40) lel = 50.0f - 2.5f * float(phase - 40);
+    applyLel(w, lel, unit, gasId);
     w.temperature = 25.0f + 0.1f * float(n % 50);
     w.pressure = 101.3f + 0.01f * float(n % 10);
     w.humidity = 40.0f + float(n % 20);
@@ -69,12 +84,18 @@ Measurement Simulator::waveform(uint32_t n, uint8_t unit, uint32_t gasId) {
     w.temperatureRaw = w.temperature * 100.0f;
     w.pressureRaw = w.pressure * 10.0f;
     w.humidityRaw = w.humidity * 100.0f;
-    w.midCompNorm = lel;
-    w.maxCompNorm = lel * 1.1f;
-    w.dsc1MidPower = 20.0f + lel * 0.1f;
-    w.dsc1MaxPower = 30.0f + lel * 0.1f;
-    w.analogOut = 0.4f + 0.032f * lel;
     w.internalStatus = n < 5 ? (1u << 25) : 0u;
+    return w;
+}
+
+Measurement Simulator::Impl::measure(uint32_t n, uint8_t unit) const {
+    Measurement w = waveform(n, unit, id.gasId);
+    if (!opt.gasProfile.active()) return w;
+    const double period = (opt.samplePeriodMs > 0 ? opt.samplePeriodMs : 1000) / 1000.0;
+    const float lel = float(opt.gasProfile.reading((double(n) - 1.0) * period, n));
+    applyLel(w, lel, unit, id.gasId);
+    // A sensor names no gas for a reading within its noise of zero.
+    if (std::fabs(lel) < 1.0f) w.gasId = 0;
     return w;
 }
 
@@ -136,7 +157,7 @@ std::vector<uint8_t> Simulator::Impl::sensorInfo(bool fallback) const {
 }
 
 std::vector<uint8_t> Simulator::Impl::engRecord(uint32_t n) const {
-    Measurement w = waveform(n, uint8_t(stateByte >> 4), id.gasId);
+    Measurement w = measure(n, uint8_t(stateByte >> 4));
     int32_t status = statusLocked();
     uint32_t bits = w.internalStatus | extraBits;
     if (v3()) {
@@ -213,7 +234,7 @@ std::vector<uint8_t> Simulator::Impl::verboseAnswer(uint32_t n) const {
 }
 
 std::vector<uint8_t> Simulator::Impl::answerRecord(uint32_t n) const {
-    Measurement w = waveform(n, uint8_t(stateByte >> 4), id.gasId);
+    Measurement w = measure(n, uint8_t(stateByte >> 4));
     answer_t a{};
     a.gasId = w.gasId;
     a.concentration = w.concentration;

@@ -40,6 +40,9 @@
 //   internalStatus = bit 25 "Sensor Warm Up" while n < 5, plus extraStatusBits() always
 //   sensorStatus  = the reply status the device is currently reporting (0, a start-up code, or
 //                   setSensorStatus()); it is word 0 of the engineering record.
+// With Options::gasProfile set, lel follows the profile instead (gasprofile.h): sample n is
+// taken at (n - 1) * samplePeriodMs on the sample clock, gasId is 0 below 1 %LEL, and
+// everything derived from lel (concentration, norms, powers, analog output) follows it.
 // The sample number starts at 1 at start() (and at reboot) and advances by one every
 // samplePeriodMs (default 1000) while not held (holdSamples()). After a power-cycled replug it
 // stays at 0 until the device is told to measure, then counts 1, 2, ... from that moment.
@@ -97,6 +100,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "gasprofile.h"
 
 namespace vqssim {
 
@@ -261,6 +266,7 @@ struct Options {
     // the real sensor does; true answers at once with the current sample.
     bool answerAtOnce = false;
     bool verbose = false;             // print each request and reply on stderr
+    GasProfile gasProfile;            // inactive (no steps): the built-in waveform
 };
 
 class Simulator {
