@@ -2,7 +2,9 @@
 // nothing of a sensor identified earlier on the same object can show through.
 #include <QDebug>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "vqs.h"
 #include "vqs_decode.h"
@@ -35,6 +37,23 @@ void VQS::resetIdentity() {
     lastSensorCycle = 0;
 }
 
+const char* VQS::logName() const {
+    if (sensorName[0] != '\0')
+        return sensorName;
+    // The port as the port list names it: the device path's last part.
+    std::string port = portPath;
+    const size_t cut = port.find_last_of("/\\");
+    if (cut != std::string::npos)
+        port.erase(0, cut + 1);
+    if (port.empty() && portNumber > 0)
+        port = "COM" + std::to_string(portNumber);
+    if (port.empty())
+        std::snprintf(unnamedLogName, sizeof(unnamedLogName), "(unnamed)");
+    else
+        std::snprintf(unnamedLogName, sizeof(unnamedLogName), "(unnamed on %s)", port.c_str());
+    return unnamedLogName;
+}
+
 VQSStatus VQS::identify() {
     resetIdentity();
     if (getVersion() != VQS_SUCCESS || getSensorName() != VQS_SUCCESS)
@@ -47,7 +66,7 @@ VQSStatus VQS::identify() {
             if (concUnitText(params.general.concUnit) != nullptr)
                 configuredConcUnit = params.general.concUnit;
         } else {
-            qInfo() << sensorName << "- no parameter document; identified without SKU and unit";
+            qInfo() << logName() << "- no parameter document; identified without SKU and unit";
         }
     }
     return VQS_SUCCESS;

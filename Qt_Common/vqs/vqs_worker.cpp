@@ -48,10 +48,10 @@ std::string portLabel(const std::string& location) {
 
 void VQS::startVQS() {
     if (running) {
-        qWarning() << sensorName << "- already running";
+        qWarning() << logName() << "- already running";
         return;
     }
-    qInfo() << sensorName << "- starting";
+    qInfo() << logName() << "- starting";
     std::strcpy(statusText, "None");
 
     if (connect() != VQS_SUCCESS || enterMeasuring() != VQS_SUCCESS) {
@@ -139,11 +139,11 @@ void VQS::doWork() {
 
 void VQS::stopVQS() {
     if (!running) {
-        qWarning() << sensorName << "- already stopped";
+        qWarning() << logName() << "- already stopped";
         commFailed = 0;
         return;
     }
-    qInfo() << sensorName << "- stopping";
+    qInfo() << logName() << "- stopping";
     if (commFailed == 0 && setState(VQS_STATE_IDLE) != VQS_SUCCESS) {
         commFailed = 1;
         return;
@@ -170,7 +170,7 @@ VQSStatus VQS::uartGetAnswer() {
             // The counter started again: the sensor lost power and came back,
             // idle. What it holds now was not measured for this run; it is told
             // to measure (unless that was just done) and its next sample counts.
-            qWarning() << sensorName << "- restarted: sample" << sensorCycle << "after" << lastSensorCycle;
+            qWarning() << logName() << "- restarted: sample" << sensorCycle << "after" << lastSensorCycle;
             emit VQSUpdateTimeLog(QStringLiteral("Cycle %1: Sensor restarted (sample %2 after %3).")
                                       .arg(cycleCount)
                                       .arg(sensorCycle)
@@ -183,7 +183,7 @@ VQSStatus VQS::uartGetAnswer() {
         if (sensorCycle != lastSensorCycle || (status != 0 && !awaitNewSample))
             break;
         if (steadyMs() - pollStart > kSampleStallMs) {
-            qWarning() << sensorName << "- no new sample for" << kSampleStallMs / 1000 << "s";
+            qWarning() << logName() << "- no new sample for" << kSampleStallMs / 1000 << "s";
             return VQS_FAILURE;
         }
         // The sensor has no new sample yet. A stop request must be honoured
@@ -268,7 +268,7 @@ bool VQS::reopenAt(const std::string& where) {
             awaitNewSample = true;
             return true;
         }
-        qWarning() << sensorName << "- answers at" << where.c_str() << "but does not measure";
+        qWarning() << logName() << "- answers at" << where.c_str() << "but does not measure";
     }
     disconnect();
     portPath = previousPath;
@@ -288,7 +288,7 @@ bool VQS::runSensorAnswers() {
     const bool answered = getSensorName() == VQS_SUCCESS;
     const bool same = answered && std::strncmp(sensorName, runName, sizeof(runName)) == 0;
     if (answered && !same)
-        qWarning() << runName << "- another sensor answers at" << portPath.c_str() << ":" << sensorName;
+        qWarning() << runName << "- another sensor answers at" << portPath.c_str() << ":" << logName();
     std::memcpy(sensorName, runName, sizeof(runName));
     std::memcpy(mcuId, runMcuId, sizeof(runMcuId));
     std::memcpy(sensorSku, runSku, sizeof(runSku));
