@@ -41,8 +41,34 @@ std::mutex logMutex;
 
 }  // namespace
 
-void writeLogRecord(std::FILE* file, QtMsgType type, const QMessageLogContext& context, const QByteArray& message)
+QByteArray oneLogLine(const QByteArray& text)
 {
+    auto isBreak = [](char c) { return c == '\n' || c == '\r'; };
+    int begin = 0;
+    int end = text.size();
+    while (begin < end && isBreak(text[begin]))
+        ++begin;
+    while (end > begin && isBreak(text[end - 1]))
+        --end;
+    QByteArray line;
+    line.reserve(end - begin);
+    for (int i = begin; i < end; ++i) {
+        if (!isBreak(text[i])) {
+            line += text[i];
+            continue;
+        }
+        while (i + 1 < end && isBreak(text[i + 1]))
+            ++i;
+        line += " | ";
+    }
+    return line;
+}
+
+void writeLogRecord(std::FILE* file, QtMsgType type, const QMessageLogContext& context, const QByteArray& text)
+{
+    // Line breaks are byte values that never occur inside a multi-byte
+    // character, so this holds for any encoding of the text.
+    const QByteArray message = text.contains('\n') || text.contains('\r') ? oneLogLine(text) : text;
     const RecordFormat& f = formatFor(type);
     if (!f.withContext) {
         std::fprintf(file, f.format, message.constData());

@@ -18,5 +18,12 @@ extern QString logFilePath;
 void logMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message);
 
 // Writes the record for one message to an open stream (the part of the handler
-// that neither opens files nor aborts).
+// that neither opens files nor aborts). A record is one line: line breaks
+// inside the message are written as " | " (see oneLogLine).
 void writeLogRecord(std::FILE* file, QtMsgType type, const QMessageLogContext& context, const QByteArray& message);
+
+// The message as one line: line breaks at its ends dropped, each run of line
+// breaks within it written " | ". Readable where the log is read (a text
+// viewer, a grep for one sensor's lines), and the log's own line ends keep
+// meaning "next record".
+QByteArray oneLogLine(const QByteArray& message);

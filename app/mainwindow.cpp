@@ -7,22 +7,17 @@
 #include <QKeySequence>
 #include <QMessageBox>
 
+#include "messagebox.h"
 #include "runviewtab.h"
 #include "allsensorspanel.h"
 #include "tarnlitesystemtab.h"
 
 namespace {
 
-// Questions are parentless modal boxes with Cancel as the safe default.
-bool confirm(const QString& text, const QString& informativeText, const QString& styleSheet)
+// Questions are modal boxes over the window, with Cancel as the safe default.
+bool confirm(QWidget* window, const QString& text, const QString& informativeText, const QString& styleSheet)
 {
-    QMessageBox msgBox;
-    msgBox.setText(text);
-    msgBox.setInformativeText(informativeText);
-    msgBox.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-    msgBox.setDefaultButton(QMessageBox::Cancel);
-    msgBox.setStyleSheet(styleSheet);
-    return msgBox.exec() == QMessageBox::Ok;
+    return showMessageBox(window, QMessageBox::Question, text, informativeText, styleSheet, true) == QMessageBox::Ok;
 }
 
 }  // namespace
@@ -70,7 +65,7 @@ RunViewTab* MainWindow::openRun(const QString& directory)
 {
     Run run = readRun(directory);
     if (!run.nothingToShow.isEmpty()) {
-        showRunProblem(QStringLiteral("Nothing to Show"), run.nothingToShow);
+        showRunProblem(this, QStringLiteral("Nothing to Show"), run.nothingToShow);
         return nullptr;
     }
     auto* tab = new RunViewTab(std::move(run), ui->tabWidget);
@@ -86,7 +81,7 @@ void MainWindow::removeSystem(int index)
         viewer->deleteLater();
         return;
     }
-    if (!confirm("Close Tab Requested", "Do you really want to close the tab?", "QLabel{min-width: 500px;}"))
+    if (!confirm(this, "Close Tab Requested", "Do you really want to close the tab?", "QLabel{min-width: 500px;}"))
         return;
     // The tab may still be inside one of its own handlers; let the event loop
     // delete it, which also takes it out of the tab widget.
@@ -96,7 +91,7 @@ void MainWindow::removeSystem(int index)
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    if (confirm("Close Program Requested", "Do you really want to close this program?",
+    if (confirm(this, "Close Program Requested", "Do you really want to close this program?",
                 "QLabel{min-width: 300px;}")) {
         event->accept();
         QApplication::quit();

@@ -38,7 +38,9 @@ void warnIfApplicationDirectoryUnwritable(const QString& appDir)
     if (isWritableDirectory(appDir))
         return;
     qWarning().noquote() << "Application directory is not writable:" << appDir;
+    // Shown before the window exists, so it has none to be centred on.
     QMessageBox box;
+    box.setWindowTitle(mainWindowTitle());
     box.setIcon(QMessageBox::Warning);
     box.setText(QStringLiteral("Program Directory Not Writable"));
     box.setInformativeText(QStringLiteral("The program keeps its log, run data and firmware files in\n%1\n"

@@ -9,6 +9,7 @@
 #include <QProgressDialog>
 
 #include "lumocustomplot.h"
+#include "messagebox.h"
 #include "portlister.h"
 #include "runregistry.h"
 #include "tarnlitesystemtab.h"
@@ -31,6 +32,9 @@ TarnLiteSystemTab::TarnLiteSystemTab(QWidget* parent) : QWidget(parent), ui(new 
 
     setupPlots();
     setupValueLabels();
+    // A type the sensor does not report is said in words that need two lines,
+    // not a wider panel.
+    ui->label_SensorType->setWordWrap(true);
 
     testNoteDialog = new TestNoteDialog();
     sensor = new VQS();
@@ -106,19 +110,11 @@ bool TarnLiteSystemTab::runActive() const {
 }
 
 int TarnLiteSystemTab::messageBox(const QString& text, const QString& informativeText, const char* styleSheet,
-                                  bool withCancel) {
-    QMessageBox box;
-    box.setStyleSheet(QLatin1String(styleSheet));
-    box.setText(text);
-    box.setInformativeText(informativeText);
-    if (withCancel) {
-        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-        box.setDefaultButton(QMessageBox::Cancel);
-    } else {
-        box.setStandardButtons(QMessageBox::Ok);
-        box.setDefaultButton(QMessageBox::Ok);
-    }
-    return box.exec();
+                                  bool withCancel, bool information) {
+    const QMessageBox::Icon icon = withCancel    ? QMessageBox::Question
+                                   : information ? QMessageBox::Information
+                                                 : QMessageBox::Warning;
+    return showMessageBox(this, icon, text, informativeText, QLatin1String(styleSheet), withCancel);
 }
 
 void TarnLiteSystemTab::on_pushButton_testNotes_clicked() {

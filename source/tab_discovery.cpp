@@ -183,7 +183,7 @@ void TarnLiteSystemTab::on_comboBox_ports_currentIndexChanged(int) {
 
     const QString name = QString::fromLatin1(sensor->sensorName);
     ui->label_SensorName->setText(name);
-    ui->label_SensorType->setText(sensorTypeName(sensor->sensorInfo.sensorType));
+    ui->label_SensorType->setText(sensorTypeDescription(*sensor));
     ui->label_sku->setText(QString::fromLatin1(sensor->sensorSku));
     if (tabWidget && tabWidget->indexOf(this) >= 0)
         tabWidget->setTabText(tabWidget->indexOf(this), entry);

@@ -232,6 +232,7 @@ void TarnLiteSystemTab::applyRunUnit() {
     else if (ui->radioButton_lel2->isChecked())
         choice = {"%LEL(IEC)", 2};
     ui->label_flamConcUnit->setText(QLatin1String(choice.label));
+    runplots::setConcUnit(ui->plot_conc, QLatin1String(choice.label));
     sensor->concUnit = choice.code;
 }
 

@@ -299,7 +299,7 @@ int TarnLiteSystemTab::writeFirmware(const QString& imagePath) {
     progressDialog->show();
 
     // The sensor object shows nothing itself; a missing flasher is told here.
-    sensor->userError = [](const QString& text, const QString& informativeText) {
+    sensor->userError = [this](const QString& text, const QString& informativeText) {
         messageBox(text, informativeText, "");
     };
     QByteArray path = imagePath.toLatin1();
@@ -394,5 +394,5 @@ void TarnLiteSystemTab::onVQSFWChunkWritten(int progress) {
     progressDialog->setValue(progress);
     QCoreApplication::processEvents();
     if (progress > 99)
-        messageBox(QStringLiteral("Firmware upgraded successfully!"), QString(), kWideBox);
+        messageBox(QStringLiteral("Firmware upgraded successfully!"), QString(), kWideBox, false, true);
 }

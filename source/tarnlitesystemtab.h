@@ -126,11 +126,13 @@ private:
     void offerUnits();
 
     // ---- core (tab_core.cpp) ----
-    // A modal message box without parent: text, informative text, OK (or OK
-    // and Cancel, Cancel the default) and a label style sheet. Returns the
-    // button pressed (QMessageBox::Ok or QMessageBox::Cancel).
-    static int messageBox(const QString& text, const QString& informativeText, const char* styleSheet,
-                          bool withCancel = false);
+    // A modal message box over this page's window: text, informative text,
+    // OK (or OK and Cancel, Cancel the default) and a label style sheet.
+    // Questions carry the question icon, other boxes the warning icon unless
+    // `information` is set. Returns the button pressed (QMessageBox::Ok or
+    // QMessageBox::Cancel).
+    int messageBox(const QString& text, const QString& informativeText, const char* styleSheet,
+                   bool withCancel = false, bool information = false);
     // Asks the worker to stop; also raises the sensor's stop request so a
     // UART poll that waits for a new sample ends within one poll.
     void requestStop();

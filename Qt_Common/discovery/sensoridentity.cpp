@@ -16,6 +16,16 @@ QString sensorTypeName(uint32_t type) {
     return QLatin1String(sensorTypeText(type));
 }
 
+QString sensorTypeDescription(const VQS& sensor) {
+    const uint32_t type = sensor.sensorInfo.sensorType;
+    const bool knownType = std::strcmp(sensorTypeText(type), sensorTypeText(0)) != 0;
+    if (knownType || sensor.transport != 0)
+        return sensorTypeName(type);
+    const QString notReported = QStringLiteral("Not reported by the sensor");
+    const char* unit = sensor.configuredConcUnit >= 0 ? concUnitText(uint8_t(sensor.configuredConcUnit)) : nullptr;
+    return unit ? QStringLiteral("%1 (configured for %2)").arg(notReported, QLatin1String(unit)) : notReported;
+}
+
 bool selfTestPassed(uint8_t statusCode) {
     for (uint8_t pass : kSelfTestPassCodes)
         if (statusCode == pass)

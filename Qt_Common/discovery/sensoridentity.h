@@ -11,6 +11,11 @@ class VQS;
 
 // "VQS Flam. Gas", ... or "Unknown Sensor".
 QString sensorTypeName(uint32_t type);
+// The type as the identity panel shows it: the name of a reported type; for a
+// sensor that reports none (the USB commands carry no type) what is known
+// instead, "Not reported by the sensor (configured for PPM)" or "Not reported
+// by the sensor", rather than a word that reads as a fault.
+QString sensorTypeDescription(const VQS& sensor);
 // The sensor status codes that still count as a passed power-on self test.
 bool selfTestPassed(uint8_t statusCode);
 // Firmware 3.0.0.0 or later runs with this program.

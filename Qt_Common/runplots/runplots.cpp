@@ -8,9 +8,9 @@ namespace runplots {
 
 const char* const kConcColour = "#CC483D";
 const EnviroCurve kEnviroCurves[3] = {
-    {false, "#CC483D"},  // temperature
-    {true, "#FFAD2B"},   // pressure
-    {false, "#1FB8A1"},  // relative humidity
+    {false, "#CC483D", "T [C]"},
+    {true, "#FFAD2B", "P [kPa] (right axis)"},
+    {false, "#1FB8A1", "RH [%]"},
 };
 
 namespace {
@@ -56,7 +56,13 @@ void setUpConcPlot(QCustomPlot* plot) {
     plot->addGraph();
     plot->graph(0)->setPen(curvePen(QColor(kConcColour)));
     plot->yAxis->setRange(-10, kConcAxisStart);
+    plot->xAxis->setLabel(QStringLiteral("Time [s]"));
+    plot->yAxis->setLabel(QStringLiteral("Conc"));
     applyLightLook(plot);
+}
+
+void setConcUnit(QCustomPlot* plot, const QString& unit) {
+    plot->yAxis->setLabel(unit.isEmpty() ? QStringLiteral("Conc") : QStringLiteral("Conc [%1]").arg(unit));
 }
 
 void setUpEnviroPlot(QCustomPlot* plot) {
@@ -66,7 +72,12 @@ void setUpEnviroPlot(QCustomPlot* plot) {
             plot->yAxis2->setVisible(true);
         plot->addGraph(plot->xAxis, curve.rightAxis ? plot->yAxis2 : plot->yAxis);
         plot->graph(i)->setPen(curvePen(QColor(curve.colour)));
+        plot->graph(i)->setName(QLatin1String(curve.name));
     }
+    // Temperature and humidity share the left axis; pressure has the right.
+    plot->xAxis->setLabel(QStringLiteral("Time [s]"));
+    plot->yAxis->setLabel(QStringLiteral("T [C], RH [%]"));
+    plot->yAxis2->setLabel(QStringLiteral("P [kPa]"));
     applyLightLook(plot);
 }
 
@@ -87,19 +98,44 @@ void followRun(QCustomPlot* conc, QCustomPlot* enviro, double lastSeconds, doubl
     enviro->yAxis2->scaleRange(5);
 }
 
+void setLegendBelow(QCustomPlot* plot, bool below) {
+    QCPLayoutGrid* layout = plot->plotLayout();
+    const bool isBelow = plot->legend->layout() != plot->axisRect()->insetLayout();
+    if (below && !isBelow) {
+        auto* row = new QCPLayoutGrid;
+        layout->addElement(1, 0, row);
+        layout->setRowStretchFactor(1, 0.001);
+        row->setMargins(QMargins(5, 0, 5, 5));
+        row->addElement(0, 0, plot->legend);  // taken out of the axis rectangle
+        plot->legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
+        plot->legend->setWrap(4);
+    } else if (!below && isBelow) {
+        QCPLayoutElement* row = layout->element(1, 0);
+        plot->axisRect()->insetLayout()->addElement(plot->legend, Qt::AlignRight | Qt::AlignTop);
+        layout->remove(row);
+        layout->simplify();
+    }
+    plot->legend->setVisible(below);
+}
+
 bool writePictures(QCustomPlot* conc, QCustomPlot* enviro, const QString& directory) {
     const struct {
         QCustomPlot* plot;
         const char* name;
     } pictures[] = {{conc, "vqsConc"}, {enviro, "vqsEnviro"}};
     bool written = true;
+    // The page names the environment curves beside its plot; a picture names them itself.
+    const bool enviroLegend = enviro->legend->visible();
+    setLegendBelow(enviro, true);
     for (const auto& picture : pictures) {
         const QString base = QDir(directory).filePath(QLatin1String(picture.name));
         written = picture.plot->savePng(base + QLatin1String(".png"), kPictureWidth, kPictureHeight) && written;
         written = picture.plot->savePdf(base + QLatin1String(".pdf"), kPictureWidth, kPictureHeight) && written;
-        // The export laid the plot out at the picture's size; lay it out for its own again.
-        picture.plot->replot(QCustomPlot::rpQueuedReplot);
     }
+    setLegendBelow(enviro, enviroLegend);
+    // The export laid the plots out at the picture's size; lay them out for their own again.
+    conc->replot(QCustomPlot::rpQueuedReplot);
+    enviro->replot(QCustomPlot::rpQueuedReplot);
     return written;
 }
 
@@ -116,6 +152,10 @@ RunPlots::RunPlots() : conc(std::make_unique<LumoCustomPlot>()), enviro(std::mak
 }
 
 RunPlots::~RunPlots() = default;
+
+void RunPlots::setConcUnit(const QString& unit) {
+    runplots::setConcUnit(conc.get(), unit);
+}
 
 void RunPlots::addSample(const Sample& sample) {
     conc->graph(0)->addData(sample.seconds, sample.concentration);

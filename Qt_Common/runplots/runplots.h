@@ -22,6 +22,7 @@ namespace runplots {
 struct EnviroCurve {
     bool rightAxis;
     const char* colour;
+    const char* name;  // in legends: quantity, unit and axis
 };
 extern const EnviroCurve kEnviroCurves[3];
 extern const char* const kConcColour;
@@ -34,9 +35,14 @@ inline double raisedConcAxis(double axisMax, double concentration) {
     return concentration > axisMax ? concentration + 20 : axisMax;
 }
 
-// Graphs, pens and the page's light look over the widget's dark defaults.
+// Graphs, pens, axis titles and the page's light look over the widget's dark
+// defaults. The titles name each axis's quantities with their units as the
+// customer table's header does: "Time [s]"; "Conc" until the unit is known;
+// "T [C], RH [%]" on the left and "P [kPa]" on the right of the environment.
 void setUpConcPlot(QCustomPlot* plot);
 void setUpEnviroPlot(QCustomPlot* plot);
+// The concentration axis's title for a unit ("PPM", "%LEL(ISO)", ...): "Conc [PPM]".
+void setConcUnit(QCustomPlot* plot, const QString& unit);
 
 // The axes as the page's automatic ranges leave them after a last point at
 // `lastSeconds`: time from 0, concentration -10 .. axisMax, the environment
@@ -49,8 +55,14 @@ void applyLightLook(QCPAxis* valueAxis);
 // A curve's pen: 1 pixel, solid, round caps and joins.
 QPen curvePen(const QColor& colour);
 
+// The legend as a row under the axis rectangle, where it covers no curve or
+// event label (`below`), or back inside it and hidden.
+void setLegendBelow(QCustomPlot* plot, bool below);
+
 // Writes vqsConc.png, vqsConc.pdf, vqsEnviro.png and vqsEnviro.pdf into the
-// directory, each plot as it stands; false when any file could not be written.
+// directory, each plot as it stands; the environment pictures with a legend
+// under the plot, which the page gives with labels of its own. False when
+// any file could not be written.
 bool writePictures(QCustomPlot* conc, QCustomPlot* enviro, const QString& directory);
 
 }  // namespace runplots
@@ -70,6 +82,8 @@ public:
     RunPlots(const RunPlots&) = delete;
     RunPlots& operator=(const RunPlots&) = delete;
 
+    // The run's concentration unit, for the axis title ("PPM", "%LEL").
+    void setConcUnit(const QString& unit);
     void addSample(const Sample& sample);
     // Axes as the page's automatic ranges leave them after the last sample.
     void finish();

@@ -54,6 +54,7 @@ bool readTable(const QString& path, RunTable* table) {
     parser.table.humidity.reserve(reserve);
     parser.table.gasId.reserve(reserve);
     parser.table.concentration.reserve(reserve);
+    parser.table.lineOffsets.reserve(reserve);
     std::vector<char> buffer(1 << 20);
     for (;;) {
         const qint64 n = file.read(buffer.data(), qint64(buffer.size()));
@@ -69,6 +70,7 @@ bool readTable(const QString& path, RunTable* table) {
     table->seconds.shrink_to_fit();
     table->cycle.shrink_to_fit();
     table->gasId.shrink_to_fit();
+    table->lineOffsets.shrink_to_fit();
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -186,9 +187,18 @@ QString RunTable::concHeader() const {
 
 QString RunTable::skippedSummary() const {
     QStringList parts;
-    if (!header.isEmpty() && !headerKnown)
-        parts << QStringLiteral("header not recognised (\"%1\"), columns read as Time, Cycle, T, P, RH, Gas ID, Conc")
-                     .arg(QString::fromLatin1(header.left(80)));
+    if (!header.isEmpty() && !headerKnown) {
+        // Quoted only when it is readable text, and not at length: a file of
+        // other bytes must not fill the user's screen with them.
+        QString text = QString::fromUtf8(header);
+        const bool readable = std::all_of(text.cbegin(), text.cend(), [](QChar c) {
+            return c.isPrint() && c != QChar::ReplacementCharacter;
+        });
+        if (text.size() > 40)
+            text = text.left(40) + QStringLiteral("...");
+        parts << QStringLiteral("header not recognised (%1), columns read as Time, Cycle, T, P, RH, Gas ID, Conc")
+                     .arg(readable ? QStringLiteral("\"%1\"").arg(text) : QStringLiteral("not text"));
+    }
     if (skippedCount > 0) {
         QStringList lines;
         for (int64_t line : skippedLines)
@@ -214,18 +224,21 @@ void RunTableParser::feed(const char* data, size_t size) {
     while (p < end) {
         const char* newline = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
         if (!newline) {
+            if (partial.isEmpty())
+                partialOffset = fed + (p - data);
             partial.append(p, int(end - p));
-            return;
+            break;
         }
         if (partial.isEmpty()) {
-            takeLine(p, newline);
+            takeLine(p, newline, fed + (p - data));
         } else {
             partial.append(p, int(newline - p));
-            takeLine(partial.constData(), partial.constData() + partial.size());
+            takeLine(partial.constData(), partial.constData() + partial.size(), partialOffset);
             partial.clear();
         }
         p = newline + 1;
     }
+    fed += int64_t(size);
 }
 
 void RunTableParser::finish() {
@@ -245,7 +258,7 @@ void RunTableParser::finish() {
     partial.clear();
 }
 
-void RunTableParser::takeLine(const char* begin, const char* end) {
+void RunTableParser::takeLine(const char* begin, const char* end, int64_t offset) {
     ++table.lineCount;
     if (end > begin && end[-1] == '\r')
         --end;
@@ -268,42 +281,75 @@ void RunTableParser::takeLine(const char* begin, const char* end) {
         }
         return;
     }
-    takeRow(b, e);
+    takeRow(b, e, offset);
 }
 
-void RunTableParser::takeRow(const char* begin, const char* end) {
+void RunTableParser::takeRow(const char* begin, const char* end, int64_t offset) {
+    RunRow row;
+    if (!parseRunRow(begin, end, &row))
+        return skip();
+    if (!table.seconds.empty() && !(row.seconds >= table.seconds.back()))
+        table.timeSorted = false;
+    table.seconds.push_back(row.seconds);
+    table.cycle.push_back(row.cycle);
+    table.temperature.push_back(row.temperature);
+    table.pressure.push_back(row.pressure);
+    table.humidity.push_back(row.humidity);
+    table.gasId.push_back(row.gasId);
+    table.concentration.push_back(row.concentration);
+    table.lineOffsets.push_back(offset);
+}
+
+bool parseRunRow(const char* begin, const char* end, RunRow* row) {
+    constexpr int kFields = RunRow::kFields;
     const char* fields[kFields + 1];
     int count = 0;
     fields[count++] = begin;
     for (const char* p = begin; p < end; ++p) {
         if (*p == ',') {
             if (count == kFields)
-                return skip();
+                return false;
             fields[count++] = p + 1;
         }
     }
     if (count != kFields)
-        return skip();
+        return false;
     fields[kFields] = end + 1;
-    auto fieldEnd = [&](int i) { return fields[i + 1] - 1; };
+    for (int i = 0; i < kFields; ++i) {
+        const char* b = fields[i];
+        const char* e = fields[i + 1] - 1;
+        trim(b, e);
+        row->fieldBegin[i] = b;
+        row->fieldEnd[i] = e;
+    }
+    auto field = [&](int i, auto parse, auto* value) { return parse(row->fieldBegin[i], row->fieldEnd[i], value); };
+    double t, pr, rh, conc;
+    if (!field(0, parseDecimal, &row->seconds) || !field(1, parseInt32, &row->cycle) || !field(2, parseDecimal, &t) ||
+        !field(3, parseDecimal, &pr) || !field(4, parseDecimal, &rh) || !field(5, parseUint32, &row->gasId) ||
+        !field(6, parseDecimal, &conc) || !std::isfinite(row->seconds))
+        return false;  // a time that is no point on the time axis places nothing
+    row->temperature = toFloat(t);
+    row->pressure = toFloat(pr);
+    row->humidity = toFloat(rh);
+    row->concentration = toFloat(conc);
+    return true;
+}
 
-    double time, t, pr, rh, conc;
-    int32_t cycle;
-    uint32_t gas;
-    if (!parseDecimal(fields[0], fieldEnd(0), &time) || !parseInt32(fields[1], fieldEnd(1), &cycle) ||
-        !parseDecimal(fields[2], fieldEnd(2), &t) || !parseDecimal(fields[3], fieldEnd(3), &pr) ||
-        !parseDecimal(fields[4], fieldEnd(4), &rh) || !parseUint32(fields[5], fieldEnd(5), &gas) ||
-        !parseDecimal(fields[6], fieldEnd(6), &conc) || !std::isfinite(time))
-        return skip();  // a time that is no point on the time axis places nothing
-    if (!table.seconds.empty() && !(time >= table.seconds.back()))
-        table.timeSorted = false;
-    table.seconds.push_back(time);
-    table.cycle.push_back(cycle);
-    table.temperature.push_back(toFloat(t));
-    table.pressure.push_back(toFloat(pr));
-    table.humidity.push_back(toFloat(rh));
-    table.gasId.push_back(gas);
-    table.concentration.push_back(toFloat(conc));
+namespace {
+
+// Equal values, NaN equal to NaN.
+template <typename T>
+bool same(T a, T b) {
+    return a == b || (std::isnan(double(a)) && std::isnan(double(b)));
+}
+
+}  // namespace
+
+bool sameRow(const RunTable& table, size_t i, const RunRow& row) {
+    return i < table.rows() && same(table.seconds[i], row.seconds) && table.cycle[i] == row.cycle &&
+           same(table.temperature[i], row.temperature) && same(table.pressure[i], row.pressure) &&
+           same(table.humidity[i], row.humidity) && table.gasId[i] == row.gasId &&
+           same(table.concentration[i], row.concentration);
 }
 
 void RunTableParser::skip() {

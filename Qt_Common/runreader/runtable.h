@@ -28,6 +28,9 @@ struct RunTable {
     std::vector<uint32_t> gasId;
     std::vector<float> concentration;
     bool timeSorted = true;  // times never decrease (the plots then skip a sort)
+    // Where each row's line begins in the file: the rows can be shown as
+    // written without keeping their text (runtablemodel.h).
+    std::vector<int64_t> lineOffsets;
 
     // Rows that could not be read (wrong field count, a non-number); the
     // first kMaxListedLines line numbers are kept, all are counted.
@@ -57,13 +60,33 @@ public:
     RunTable table;
 
 private:
-    void takeLine(const char* begin, const char* end);
-    void takeRow(const char* begin, const char* end);
+    void takeLine(const char* begin, const char* end, int64_t offset);
+    void takeRow(const char* begin, const char* end, int64_t offset);
     void skip();
 
-    QByteArray partial;  // a line begun in an earlier chunk
+    QByteArray partial;        // a line begun in an earlier chunk
+    int64_t partialOffset = 0;  // where that line begins in the file
+    int64_t fed = 0;            // bytes fed before the current chunk
     bool finished = false;
 };
+
+// One row of the table as read from its line.
+struct RunRow {
+    static constexpr int kFields = 7;
+    double seconds = 0;
+    int32_t cycle = 0;
+    float temperature = 0, pressure = 0, humidity = 0;
+    uint32_t gasId = 0;
+    float concentration = 0;
+    // Each field's text as written in the parsed line, blanks around it removed.
+    const char* fieldBegin[kFields] = {};
+    const char* fieldEnd[kFields] = {};
+};
+// A line (without its line end) read as a row; false when it is none. A
+// byte-order mark before the first line is left to the caller.
+bool parseRunRow(const char* begin, const char* end, RunRow* row);
+// The table's row `index` holds exactly the values of `row`.
+bool sameRow(const RunTable& table, size_t index, const RunRow& row);
 
 // Number fields as printf's %f, %d and %u write them (also nan and inf, as a
 // sensor may report them); surrounding blanks are not part of the field.

@@ -33,6 +33,39 @@ double lastSeconds(const Run& run) {
     return run.table.rows() ? run.table.seconds.back() : 0;
 }
 
+// Names the lines and labels markEvents draws, so the time axis can be fitted to them.
+const char* const kEventLine = "eventLine";
+const char* const kEventLabel = "eventLabel";
+// A label whose line is in this last share of the time axis stands left of
+// it, inside the plot; others stand right of their line.
+constexpr double kLabelLeftOf = 0.8;
+// An event this near an end of the time axis (share of its span) sits on it,
+// and the axis then gets this much room beyond it.
+constexpr double kAtEnd = 0.01;
+constexpr double kMargin = 0.03;
+// Events further from the data than this (seconds, or share of its span if
+// more) are left off the automatic range: a save an hour after the run must
+// not squeeze the run into a corner. A stop is logged within a cycle or two
+// of the last row, to the second.
+constexpr double kNearSeconds = 5;
+constexpr double kNearShare = 0.02;
+
+// The span of the keys of every curve; false when there are none.
+bool keySpan(QCustomPlot* plot, double* first, double* last) {
+    bool any = false;
+    for (int i = 0; i < plot->graphCount(); ++i) {
+        const QSharedPointer<QCPGraphDataContainer> data = plot->graph(i)->data();
+        if (data->isEmpty())
+            continue;
+        const double a = data->constBegin()->key;
+        const double b = (data->constEnd() - 1)->key;
+        *first = any ? std::min(*first, a) : a;
+        *last = any ? std::max(*last, b) : b;
+        any = true;
+    }
+    return any;
+}
+
 QColor eventColour(int kind) {
     switch (kind) {
         case RunEvent::ConnectionLost:
@@ -63,7 +96,9 @@ void drawRun(QCustomPlot* conc, QCustomPlot* enviro, const Run& run) {
     const std::vector<float>* enviroValues[3] = {&table.temperature, &table.pressure, &table.humidity};
     for (int i = 0; i < 3; ++i)
         enviro->graph(i)->setData(curve(table, *enviroValues[i]));
-    runplots::followRun(conc, enviro, lastSeconds(run), concAxisOf(table));
+    // The column's own name, unit and all.
+    conc->yAxis->setLabel(table.concHeader());
+    followRuns(conc, enviro, run);
 }
 
 namespace {
@@ -105,19 +140,65 @@ void addComparedRun(QCustomPlot* conc, const Run& first, const Run& run) {
     graph->setPen(runplots::curvePen(curveColour(n)));
     graph->setData(curve(run.table, run.table.concentration));
     graph->setName(run.title());
-    conc->legend->setVisible(true);
-    // The longest run sets the time axis.
-    double last = 0;
-    for (int i = 0; i < conc->graphCount(); ++i) {
-        const QSharedPointer<QCPGraphDataContainer> data = conc->graph(i)->data();
-        if (!data->isEmpty())
-            last = std::max(last, (data->constEnd() - 1)->key);
+    runplots::setLegendBelow(conc, true);
+    followRuns(conc, nullptr, first);
+}
+
+void followRuns(QCustomPlot* conc, QCustomPlot* enviro, const Run& first) {
+    if (enviro)
+        runplots::followRun(conc, enviro, lastSeconds(first), concAxisOf(first.table));
+    // Compared runs: each value axis over its curves, the longest run sets the time axis.
+    if (conc->graphCount() > 1) {
+        followCurvesOn(conc, conc->yAxis);
+        if (conc->yAxis2->visible())
+            followCurvesOn(conc, conc->yAxis2);
     }
-    if (last > 0)
-        conc->xAxis->setRange(0, last);
-    followCurvesOn(conc, conc->yAxis);
-    if (conc->yAxis2->visible())
-        followCurvesOn(conc, conc->yAxis2);
+    fitTimeAxis(conc);
+    if (enviro)
+        fitTimeAxis(enviro);
+}
+
+void fitTimeAxis(QCustomPlot* plot) {
+    double first = 0, last = 0;
+    if (!keySpan(plot, &first, &last))
+        return;
+    double lower = std::min(0.0, first);
+    double upper = last;
+    const double near = std::max(kNearSeconds, kNearShare * (upper - lower));
+    bool marked = false;
+    double earliest = 0, latest = 0;
+    for (int i = 0; i < plot->itemCount(); ++i) {
+        auto* line = qobject_cast<QCPItemStraightLine*>(plot->item(i));
+        if (!line || line->objectName() != QLatin1String(kEventLine))
+            continue;
+        const double x = line->point1->coords().x();
+        if (x < lower - near || x > upper + near)
+            continue;
+        earliest = marked ? std::min(earliest, x) : x;
+        latest = marked ? std::max(latest, x) : x;
+        marked = true;
+    }
+    if (marked) {
+        lower = std::min(lower, earliest);
+        upper = std::max(upper, latest);
+    }
+    // A run of one sample at time 0 has no time span: the axis keeps 0 .. 10.
+    if (!(upper > lower))
+        return;
+    const double span = upper - lower;
+    if (marked && earliest <= lower + kAtEnd * span)
+        lower -= kMargin * span;
+    if (marked && latest >= upper - kAtEnd * span)
+        upper += kMargin * span;
+    plot->xAxis->setRange(lower, upper);
+    for (int i = 0; i < plot->itemCount(); ++i) {
+        auto* label = qobject_cast<QCPItemText*>(plot->item(i));
+        if (!label || label->objectName() != QLatin1String(kEventLabel))
+            continue;
+        const bool leftOfLine = label->position->coords().x() > lower + kLabelLeftOf * (upper - lower);
+        label->setPositionAlignment((leftOfLine ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop);
+        label->setPadding(leftOfLine ? QMargins(0, 0, 3, 0) : QMargins(3, 0, 0, 0));
+    }
 }
 
 QString unitMismatch(const Run& first, const Run& other) {
@@ -136,6 +217,7 @@ void markEvents(QCustomPlot* plot, const Run& run) {
             continue;
         const QColor colour = eventColour(event.kind);
         auto* line = new QCPItemStraightLine(plot);
+        line->setObjectName(QLatin1String(kEventLine));
         line->setPen(QPen(colour, 1, Qt::DashLine));
         line->point1->setCoords(x, 0);
         line->point2->setCoords(x, 1);
@@ -143,15 +225,15 @@ void markEvents(QCustomPlot* plot, const Run& run) {
         label->setText(event.label());
         label->setColor(colour);
         label->setFont(font);
-        label->setPositionAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setObjectName(QLatin1String(kEventLabel));
         label->position->setTypeX(QCPItemPosition::ptPlotCoords);
         label->position->setTypeY(QCPItemPosition::ptAxisRectRatio);
         label->position->setCoords(x, 0.02);
-        label->setPadding(QMargins(3, 0, 0, 0));
         // Events are notes on the data: clicks and zooming keep acting on the plot.
         line->setSelectable(false);
         label->setSelectable(false);
     }
+    fitTimeAxis(plot);
 }
 
 QColor curveColour(int n) {

@@ -1,5 +1,6 @@
 #include "runviewtab.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -16,6 +17,7 @@
 #include <cmath>
 
 #include "lumocustomplot.h"
+#include "messagebox.h"
 #include "runfigure.h"
 #include "runplots.h"
 #include "runtablemodel.h"
@@ -46,14 +48,8 @@ QString timeLogText(const Run& run) {
 
 }  // namespace
 
-void showRunProblem(const QString& text, const QString& informativeText) {
-    QMessageBox msgBox;
-    msgBox.setText(text);
-    msgBox.setInformativeText(informativeText);
-    msgBox.setStandardButtons(QMessageBox::Ok);
-    msgBox.setDefaultButton(QMessageBox::Ok);
-    msgBox.setStyleSheet(QStringLiteral("QLabel{min-width: 300px;}"));
-    msgBox.exec();
+void showRunProblem(QWidget* parent, const QString& text, const QString& informativeText) {
+    showMessageBox(parent, QMessageBox::Warning, text, informativeText, QStringLiteral("QLabel{min-width: 300px;}"));
 }
 
 RunViewTab::RunViewTab(Run first, QWidget* parent) : QWidget(parent) {
@@ -116,9 +112,8 @@ RunViewTab::RunViewTab(Run first, QWidget* parent) : QWidget(parent) {
     auto* enviroLayout = new QVBoxLayout(enviroBox);
     enviroLayout->setContentsMargins(0, 0, 0, 0);
     auto* legend = new QHBoxLayout;
-    const char* const kNames[3] = {"T [C]", "P [kPa] (right axis)", "RH [%]"};
-    for (int i = 0; i < 3; ++i)
-        legend->addWidget(colouredLabel(QLatin1String(kNames[i]), runplots::kEnviroCurves[i].colour, enviroBox));
+    for (const runplots::EnviroCurve& curve : runplots::kEnviroCurves)
+        legend->addWidget(colouredLabel(QLatin1String(curve.name), curve.colour, enviroBox));
     legend->addStretch(1);
     enviroLayout->addLayout(legend);
     plotEnviro = new LumoCustomPlot(enviroBox);
@@ -129,7 +124,7 @@ RunViewTab::RunViewTab(Run first, QWidget* parent) : QWidget(parent) {
     auto* pages = new QTabWidget(splitter);
     tableRows = new QTableView(pages);
     tableRows->setObjectName(QStringLiteral("tableView_rows"));
-    model = new RunTableModel(&run.table, this);
+    model = new RunTableModel(&run.table, QDir(run.directory).filePath(QStringLiteral("vqsData.csv")), this);
     tableRows->setModel(model);
     // A header section per row would cost memory at a million rows; the
     // Cycle and Time columns say where a row is.
@@ -160,6 +155,13 @@ RunViewTab::RunViewTab(Run first, QWidget* parent) : QWidget(parent) {
     plotConc->replot(QCustomPlot::rpQueuedReplot);
     plotEnviro->replot(QCustomPlot::rpQueuedReplot);
 
+    // A double click gives back the ranges the run opened with, events and all.
+    for (LumoCustomPlot* plot : {plotConc, plotEnviro})
+        connect(plot, &QCustomPlot::mouseDoubleClick, this, [this] {
+            runfigure::followRuns(plotConc, plotEnviro, *runs.front());
+            plotConc->replot();
+            plotEnviro->replot();
+        });
     connect(addRunButton, &QPushButton::clicked, this, &RunViewTab::onAddRunClicked);
     connect(savePicturesButton, &QPushButton::clicked, this, &RunViewTab::onSavePicturesClicked);
 }
@@ -173,7 +175,7 @@ QString RunViewTab::title() const {
 bool RunViewTab::addRun(const QString& directory) {
     auto run = std::make_unique<Run>(readRun(directory));
     if (!run->nothingToShow.isEmpty()) {
-        showRunProblem(QStringLiteral("Nothing to Show"), run->nothingToShow);
+        showRunProblem(this, QStringLiteral("Nothing to Show"), run->nothingToShow);
         return false;
     }
     runfigure::addComparedRun(plotConc, *runs.front(), *run);
@@ -190,7 +192,7 @@ bool RunViewTab::addRun(const QString& directory) {
 bool RunViewTab::savePictures(const QString& directory) {
     if (runplots::writePictures(plotConc, plotEnviro, directory))
         return true;
-    showRunProblem(QStringLiteral("Pictures Not Saved"),
+    showRunProblem(this, QStringLiteral("Pictures Not Saved"),
                    QStringLiteral("Could not write the pictures into %1").arg(directory));
     return false;
 }

@@ -62,5 +62,5 @@ private:
     QPlainTextEdit* textNotes = nullptr;
 };
 
-// Tells the user in a modal box why a run cannot be shown.
-void showRunProblem(const QString& text, const QString& informativeText);
+// Tells the user in a modal box over `parent`'s window why a run cannot be shown.
+void showRunProblem(QWidget* parent, const QString& text, const QString& informativeText);

@@ -30,7 +30,7 @@ VQS::VQS(QObject* parent) : QObject(parent) {
 }
 
 VQS::~VQS() {
-    qInfo() << "VQS object destroyed -" << sensorName;
+    qInfo() << "VQS object destroyed -" << logName();
 }
 
 QString VQS::replyTimeStamp() {

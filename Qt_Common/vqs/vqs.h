@@ -63,6 +63,7 @@ public:
 
     // ---- link ----
     char sensorName[160];
+    mutable char unnamedLogName[200] = {};  // logName()'s text while sensorName is empty
     int portNumber = -1;
     std::string portPath;  // when set, connect() opens this device path instead of COM<portNumber>
     int transport = 0;     // 0 USB framing, 1 UART framing
@@ -152,6 +153,10 @@ public:
     // (a sensor that does not answer it is identified without them). Fails
     // when the version or name request fails.
     VQSStatus identify();
+    // What opens the object's log lines: `sensorName`, or while it is empty
+    // (between resetIdentity() and the name's arrival) "(unnamed on <port>)",
+    // so no line of an identification goes without its sensor.
+    const char* logName() const;
 
     // ---- command set ----
     VQSStatus usbGetAnswer();

@@ -29,7 +29,7 @@ constexpr uint32_t kEngDataReplySize = 1024;
 
 VQSStatus VQS::uartReboot() {
     if (uartSend(kUartReboot, nullptr, 0) != 0) return VQS_FAILURE;
-    qInfo() << sensorName << "- reboot command issued";
+    qInfo() << logName() << "- reboot command issued";
     return VQS_SUCCESS;
 }
 
@@ -48,7 +48,7 @@ VQSStatus VQS::uartGetVersion() {
     std::memcpy(versionText, v.versionText, sizeof(versionText));
     firmwareNumber = v.firmwareNumber;
     v3Answer = v.v3Answer;
-    qInfo() << "uartGetVersion" << versionText;
+    qInfo() << logName() << "uartGetVersion" << versionText;
     return VQS_SUCCESS;
 }
 
@@ -64,10 +64,10 @@ VQSStatus VQS::uartGetSensorInfo() {
         decodeSensorInfo(reply, kSensorInfoFallbackSize, SensorInfoLayout::Fallback, &sensorInfo, sensorName, mcuId,
                          sensorSku);
     } else {
-        qWarning() << sensorName << "- getSensorInfo failed";
+        qWarning() << logName() << "- getSensorInfo failed";
         return VQS_FAILURE;
     }
-    qInfo() << sensorName << "- got sensor info";
+    qInfo() << logName() << "- got sensor info";
     return VQS_SUCCESS;
 }
 
@@ -75,7 +75,7 @@ VQSStatus VQS::uartGetParams() {
     std::vector<uint8_t> reply(kParamTransferSize, 0);
     if (uartSend(kUartGetParams, nullptr, 0) != 0 ||
         uartRecv(kUartGetParams, reply.data(), static_cast<uint32_t>(reply.size())) != 0) {
-        qWarning() << sensorName << "- uartGetParams rxData == NULL";
+        qWarning() << logName() << "- uartGetParams rxData == NULL";
         std::memset(&params, 0, sizeof(params));
         return VQS_FAILURE;
     }
@@ -84,10 +84,10 @@ VQSStatus VQS::uartGetParams() {
 
 VQSStatus VQS::uartClearHistory() {
     if (uartSend(kUartClearHistory, nullptr, 0) == 0 && uartRecv(kUartClearHistory, nullptr, 0) == 0) {
-        qInfo() << sensorName << "- cleared history";
+        qInfo() << logName() << "- cleared history";
         return VQS_SUCCESS;
     }
-    qWarning() << sensorName << "- clear history command failed";
+    qWarning() << logName() << "- clear history command failed";
     return VQS_FAILURE;
 }
 
@@ -95,7 +95,7 @@ VQSStatus VQS::uartSetState(VQSState state) {
     uint8_t value = static_cast<uint8_t>(static_cast<unsigned>(state) | (static_cast<unsigned>(concUnit) << 4));
     if (uartSend(kUartSetState, &value, 1) != 0) return VQS_FAILURE;
     if (uartRecv(kUartSetState, nullptr, 0) != 0) return VQS_FAILURE;
-    qInfo() << sensorName << "- set state to" << static_cast<unsigned>(value);
+    qInfo() << logName() << "- set state to" << static_cast<unsigned>(value);
     return VQS_SUCCESS;
 }
 
@@ -105,10 +105,10 @@ VQSStatus VQS::uartReadFlash(uart_readflash_t request, uint8_t* destination) {
     std::memcpy(payload, &request, sizeof(payload));
     if (uartSend(kUartReadFlash, payload, sizeof(payload)) != 0) return VQS_FAILURE;
     if (uartRecv(kUartReadFlash, destination, request.count & 0xFFFFu) != 0) {
-        qWarning() << sensorName << "- uartReadFlash rxData == NULL";
+        qWarning() << logName() << "- uartReadFlash rxData == NULL";
         return VQS_FAILURE;
     }
-    qInfo() << sensorName << "- read flash";
+    qInfo() << logName() << "- read flash";
     return VQS_SUCCESS;
 }
 
@@ -117,7 +117,7 @@ VQSStatus VQS::uartCalibrate(cal_rqst_t request) {
     std::memcpy(payload, &request, sizeof(payload));
     if (uartSend(kUartCalibrate, payload, sizeof(payload)) != 0) return VQS_FAILURE;
     if (uartRecv(kUartCalibrate, calibrationReply, sizeof(calibrationReply)) != 0) {
-        qWarning() << sensorName << "- calibration command failed";
+        qWarning() << logName() << "- calibration command failed";
         return VQS_FAILURE;
     }
     return VQS_SUCCESS;
@@ -144,7 +144,7 @@ VQSStatus VQS::uartGetVerboseAnswer() {
     std::vector<uint8_t> reply(size, 0);
     if (uartSend(kUartVerboseAnswer, nullptr, 0) != 0 || uartRecv(kUartVerboseAnswer, reply.data(), size) != 0 ||
         decodeVerboseAnswer(reply.data(), reply.size(), v3Answer, &answer, &sensorCycle) != 0) {
-        qWarning() << sensorName << "uartGetVerboseAnswer" << "failed";
+        qWarning() << logName() << "uartGetVerboseAnswer" << "failed";
         return VQS_FAILURE;
     }
     return VQS_SUCCESS;

@@ -31,7 +31,7 @@ uint16_t resultCode(const uint8_t* reply) {
 
 VQSStatus VQS::usbReboot() {
     if (usbSend(kUsbReboot, nullptr, 0) != 0) return VQS_FAILURE;
-    qInfo() << sensorName << "- reboot command issued";
+    qInfo() << logName() << "- reboot command issued";
     return VQS_SUCCESS;
 }
 
@@ -40,7 +40,7 @@ VQSStatus VQS::usbGetVersion() {
     VQSBuffer reply;
     if (usbSend(kUsbGetVersion, nullptr, 0) == 0) reply = usbRecv(kUsbGetVersion, &length, 1);
     if (!reply) {
-        qWarning() << sensorName << "- getVersion rxData == NULL";
+        qWarning() << logName() << "- getVersion rxData == NULL";
         return VQS_FAILURE;
     }
     copyText(versionText, sizeof(versionText), reply.get(), length);
@@ -53,7 +53,7 @@ VQSStatus VQS::usbGetVersion() {
     std::memcpy(firmwareVersionText, fields.firmwareVersionText, sizeof(firmwareVersionText));
     std::memcpy(hardwareVersionText, fields.hardwareVersionText, sizeof(hardwareVersionText));
     firmwareNumber = fields.firmwareNumber;
-    qInfo() << sensorName << "- got version";
+    qInfo() << logName() << "- got version";
     return VQS_SUCCESS;
 }
 
@@ -62,11 +62,11 @@ VQSStatus VQS::usbGetSensorName() {
     VQSBuffer reply;
     if (usbSend(kUsbGetSensorName, nullptr, 0) == 0) reply = usbRecv(kUsbGetSensorName, &length, 1);
     if (!reply) {
-        qWarning() << sensorName << "- getSensorName rxData == NULL";
+        qWarning() << logName() << "- getSensorName rxData == NULL";
         return VQS_FAILURE;
     }
     copyText(sensorName, sizeof(sensorName), reply.get(), length);
-    qInfo() << sensorName << "- got sensor name";
+    qInfo() << logName() << "- got sensor name";
     return VQS_SUCCESS;
 }
 
@@ -75,12 +75,12 @@ VQSStatus VQS::usbGetParams() {
     VQSBuffer reply;
     if (usbSend(kUsbGetParams, nullptr, 0) == 0) reply = usbRecv(kUsbGetParams, &length, 1);
     if (!reply) {
-        qWarning() << sensorName << "- getParams rxData == NULL";
+        qWarning() << logName() << "- getParams rxData == NULL";
         std::memset(&params, 0, sizeof(params));
         return VQS_FAILURE;
     }
     if (length < kParamsReplyMin) {
-        qWarning() << sensorName << "- getParams incomplete reply received";
+        qWarning() << logName() << "- getParams incomplete reply received";
         std::memset(&params, 0, sizeof(params));
         return VQS_FAILURE;
     }
@@ -92,15 +92,15 @@ VQSStatus VQS::usbClearHistory() {
     VQSBuffer reply;
     if (usbSend(kUsbClearHistory, nullptr, 0) == 0) reply = usbRecv(kUsbClearHistory, &length, 5);
     if (!reply) {
-        qWarning() << sensorName << "- clearHistory rxData == NULL";
+        qWarning() << logName() << "- clearHistory rxData == NULL";
         return VQS_FAILURE;
     }
     // A reply without payload is the bare header: it carries no result code.
     if (length >= 2 && resultCode(reply.get()) == kUsbAccepted) {
-        qInfo() << sensorName << "- cleared history";
+        qInfo() << logName() << "- cleared history";
         return VQS_SUCCESS;
     }
-    qWarning() << sensorName << "- clear history command failed";
+    qWarning() << logName() << "- clear history command failed";
     return VQS_FAILURE;
 }
 
@@ -112,12 +112,12 @@ VQSStatus VQS::usbGetAnswer() {
     VQSBuffer reply;
     if (usbSend(kUsbGetAnswer, payload, sizeof(payload)) == 0) reply = usbRecv(kUsbGetAnswer, &length, 3);
     if (!reply) {
-        qWarning() << sensorName << "- getAnswer rxData == NULL";
+        qWarning() << logName() << "- getAnswer rxData == NULL";
         std::memset(&answer, 0, sizeof(answer));
         return VQS_FAILURE;
     }
     if (length != sizeof(answer_t)) {
-        qWarning() << sensorName << "- getAnswer incorrect reply received ( expected" << sizeof(answer_t)
+        qWarning() << logName() << "- getAnswer incorrect reply received ( expected" << sizeof(answer_t)
                    << "| received" << length << ")";
         std::memset(&answer, 0, sizeof(answer));
         return VQS_FAILURE;
@@ -135,10 +135,10 @@ VQSStatus VQS::usbSetState(VQSState state) {
     if (usbSend(kUsbSetState, payload, sizeof(payload)) == 0) reply = usbRecv(kUsbSetState, &length, 3);
     if (!reply) return VQS_FAILURE;
     if (length < 2) {
-        qWarning() << sensorName << "- setState incomplete reply received";
+        qWarning() << logName() << "- setState incomplete reply received";
         return VQS_FAILURE;
     }
     if (resultCode(reply.get()) != kUsbAccepted) return VQS_FAILURE;
-    qInfo() << sensorName << "- set state to" << value;
+    qInfo() << logName() << "- set state to" << value;
     return VQS_SUCCESS;
 }

@@ -49,7 +49,7 @@ VQSStatus VQS::getEnviro() {
     if (usbSend(kUsbGetEnviro, nullptr, 0) == 0) reply = usbRecv(kUsbGetEnviro, &length, 1);
     if (!reply) return VQS_FAILURE;
     if (length < sizeof(enviro)) {
-        qWarning() << sensorName << "- getEnviro incomplete reply received";
+        qWarning() << logName() << "- getEnviro incomplete reply received";
         std::memset(enviro, 0, sizeof(enviro));
         return VQS_FAILURE;
     }
@@ -61,13 +61,13 @@ VQSStatus VQS::storeParamsRecord(const uint8_t* record, size_t length) {
     const char* text = nullptr;
     const size_t textLength = paramTransferText(record, length, &text);
     if (jsonTextToParams(text, textLength, &params) != 0) {
-        qWarning() << sensorName << "- error translating JSON to kernel params";
-        qInfo().noquote() << sensorName << QString::fromLatin1(text, static_cast<int>(textLength));
+        qWarning() << logName() << "- error translating JSON to kernel params";
+        qInfo().noquote() << logName() << QString::fromLatin1(text, static_cast<int>(textLength));
         return VQS_FAILURE;
     }
     copyText(sensorName, sizeof(sensorName), params.general.sensorName, sizeof(params.general.sensorName));
     copyText(paramsJson, sizeof(paramsJson), text, textLength);
-    qInfo() << sensorName << "- got params";
+    qInfo() << logName() << "- got params";
     return VQS_SUCCESS;
 }
 
@@ -82,11 +82,11 @@ VQSStatus VQS::setParams() {
     cJSON_free(json);
     if (built != 0) {
         // Cutting the text would send the sensor broken JSON; send nothing instead.
-        qWarning() << sensorName << "- setParams: parameter text does not fit the transfer record";
+        qWarning() << logName() << "- setParams: parameter text does not fit the transfer record";
         return VQS_FAILURE;
     }
 
     if (chosen.sendParams(*this, record, sizeof(record)) != VQS_SUCCESS) return VQS_FAILURE;
-    qInfo() << sensorName << "- set params";
+    qInfo() << logName() << "- set params";
     return VQS_SUCCESS;
 }

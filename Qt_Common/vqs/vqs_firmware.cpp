@@ -98,22 +98,22 @@ VQSStatus VQS::updateFirmware(char* path) {
 }
 
 VQSStatus VQS::usbUpdateFirmware(char* path) {
-    if (!imageFitsSensor(sensorName, path))
+    if (!imageFitsSensor(logName(), path))
         return VQS_FAILURE;
     const QString filePath = QString::fromLatin1(path);
     const qint64 size = QFileInfo(filePath).size();
     if (size < 0) {
-        qWarning() << sensorName << "- Unable to file stats";
+        qWarning() << logName() << "- Unable to file stats";
         return VQS_FAILURE;
     }
 
     if (connect() != VQS_SUCCESS) {
-        qWarning() << sensorName << "- Transfer failed";
+        qWarning() << logName() << "- Transfer failed";
         return VQS_FAILURE;
     }
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly)) {
-        qWarning("%s - Unable to open '%s'", sensorName, path);
+        qWarning("%s - Unable to open '%s'", logName(), path);
         disconnect();
         return VQS_FAILURE;
     }
@@ -134,7 +134,7 @@ VQSStatus VQS::usbUpdateFirmware(char* path) {
         }
         if (count < 0) {
             // The image changed or vanished under us: a partial write must not look complete.
-            qWarning("%s - Unable to read '%s'", sensorName, path);
+            qWarning("%s - Unable to read '%s'", logName(), path);
             file.close();
             disconnect();
             return VQS_FAILURE;
@@ -156,13 +156,13 @@ VQSStatus VQS::usbUpdateFirmware(char* path) {
         if (reply && length >= sizeof(result))
             std::memcpy(&result, reply.get(), sizeof(result));
         if (!reply)
-            qWarning() << sensorName << "- Transfer failed";
+            qWarning() << logName() << "- Transfer failed";
         else if (length < sizeof(result))
-            qWarning() << sensorName << "- fwWrite incomplete reply received";
+            qWarning() << logName() << "- fwWrite incomplete reply received";
         else if (result.chunkNumber != chunk)
-            qWarning() << sensorName << "- Data written out of sequence, abort!";
+            qWarning() << logName() << "- Data written out of sequence, abort!";
         else if (result.status != kChunkWritten)
-            qWarning().noquote() << sensorName << QStringLiteral("- Failed status: 0x%1").arg(result.status, 0, 16);
+            qWarning().noquote() << logName() << QStringLiteral("- Failed status: 0x%1").arg(result.status, 0, 16);
         if (!reply || length < sizeof(result) || result.chunkNumber != chunk || result.status != kChunkWritten) {
             file.close();
             disconnect();
@@ -171,7 +171,7 @@ VQSStatus VQS::usbUpdateFirmware(char* path) {
 
         ++chunk;
         const double percent = static_cast<double>(sent) / static_cast<double>(size) * 100.0;
-        qWarning() << sensorName << "- wrote" << sent << "bytes";
+        qWarning() << logName() << "- wrote" << sent << "bytes";
         qDebug() << percent;
         emit VQSFWChunkWritten(static_cast<int>(percent));
         std::memset(request.data, 0, sizeof(request.data));
@@ -192,11 +192,11 @@ QString VQS::flasherPath() const {
 
 VQSStatus VQS::uartUpdateFirmware(char* path) {
     // Checked before the sensor is sent to its bootloader.
-    if (!imageFitsSensor(sensorName, path))
+    if (!imageFitsSensor(logName(), path))
         return VQS_FAILURE;
     const QString flasher = flasherPath();
     if (flasher.isEmpty()) {
-        qWarning() << sensorName << "- flasher not found";
+        qWarning() << logName() << "- flasher not found";
         if (userError)
             userError(QStringLiteral("File Open Error"), QStringLiteral("Could not open 'stm32flash.exe'"));
         return VQS_FAILURE;
@@ -209,7 +209,7 @@ VQSStatus VQS::uartUpdateFirmware(char* path) {
         return VQS_FAILURE;
     }
     if (uartRecv(kCmdEnterBootloader, nullptr, 0) != 0) {
-        qWarning() << sensorName << "- set bootloader mode failed";
+        qWarning() << logName() << "- set bootloader mode failed";
         disconnect();
         return VQS_FAILURE;
     }
@@ -225,7 +225,7 @@ VQSStatus VQS::uartUpdateFirmware(char* path) {
     QProcess process;
     process.start(flasher, arguments, QIODevice::ReadWrite);
     if (!process.waitForStarted(kFlasherStartMs)) {
-        qWarning().noquote() << sensorName << "- flasher did not start:" << process.errorString();
+        qWarning().noquote() << logName() << "- flasher did not start:" << process.errorString();
         return VQS_FAILURE;
     }
 
@@ -279,11 +279,11 @@ VQSStatus VQS::uartUpdateFirmware(char* path) {
         return VQS_SUCCESS;
     }
     if (running() && !process.waitForFinished(kFlasherFinishMs)) {
-        qWarning() << sensorName << "- flasher did not finish, stopping it";
+        qWarning() << logName() << "- flasher did not finish, stopping it";
         process.kill();
         process.waitForFinished(kFlasherOutputWaitMs);
     }
     const QByteArray errors = process.readAllStandardError().trimmed();
-    qWarning().noquote() << sensorName << "- firmware write incomplete:" << QString::fromUtf8(errors);
+    qWarning().noquote() << logName() << "- firmware write incomplete:" << QString::fromUtf8(errors);
     return VQS_FAILURE;
 }

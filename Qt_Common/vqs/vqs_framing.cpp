@@ -43,7 +43,7 @@ public:
         if (sensor.usbSend(kUsbSetParams, record, length) == 0)
             reply = sensor.usbRecv(kUsbSetParams, &replyLength, 5);
         if (!reply) {
-            qWarning() << sensor.sensorName << "- setParams(USB) rxData == NULL";
+            qWarning() << sensor.logName() << "- setParams(USB) rxData == NULL";
             return VQS_FAILURE;
         }
         return VQS_SUCCESS;
@@ -58,7 +58,7 @@ public:
             if (concUnitText(sensor.params.general.concUnit) != nullptr)
                 sensor.configuredConcUnit = sensor.params.general.concUnit;
         } else {
-            qInfo() << sensor.sensorName << "- no parameter document; identified without SKU and unit";
+            qInfo() << sensor.logName() << "- no parameter document; identified without SKU and unit";
         }
     }
 
@@ -103,7 +103,7 @@ public:
 
     VQSStatus sendParams(VQS& sensor, uint8_t* record, uint16_t length) const override {
         if (sensor.uartSend(kUartSetParams, record, length) != 0 || sensor.uartRecv(kUartSetParams, nullptr, 0) != 0) {
-            qWarning() << sensor.sensorName << "- setParams(UART) failed";
+            qWarning() << sensor.logName() << "- setParams(UART) failed";
             return VQS_FAILURE;
         }
         return VQS_SUCCESS;

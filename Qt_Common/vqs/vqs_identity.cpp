@@ -1,6 +1,10 @@
 // Identification of the sensor on the port: every identity starts clean, so
 // nothing of a sensor identified earlier on the same object can show through.
+#include <QDebug>
+
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "vqs.h"
 #include "vqs_framing.h"
@@ -31,6 +35,23 @@ void VQS::resetIdentity() {
     std::memset(&answer, 0, sizeof(answer));
     sensorCycle = -1;
     lastSensorCycle = 0;
+}
+
+const char* VQS::logName() const {
+    if (sensorName[0] != '\0')
+        return sensorName;
+    // The port as the port list names it: the device path's last part.
+    std::string port = portPath;
+    const size_t cut = port.find_last_of("/\\");
+    if (cut != std::string::npos)
+        port.erase(0, cut + 1);
+    if (port.empty() && portNumber > 0)
+        port = "COM" + std::to_string(portNumber);
+    if (port.empty())
+        std::snprintf(unnamedLogName, sizeof(unnamedLogName), "(unnamed)");
+    else
+        std::snprintf(unnamedLogName, sizeof(unnamedLogName), "(unnamed on %s)", port.c_str());
+    return unnamedLogName;
 }
 
 VQSStatus VQS::identify() {

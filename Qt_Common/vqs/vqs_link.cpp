@@ -30,7 +30,7 @@ void* handleForLog(const std::unique_ptr<SerialPortIo>& port) {
 VQSStatus VQS::connect() {
     // An explicit device path replaces the port number, so the number is not checked then.
     if (portPath.empty() && portNumber == 0) {
-        qWarning() << sensorName << "- bad COM port number. Cannot open port";
+        qWarning() << logName() << "- bad COM port number. Cannot open port";
         return VQS_FAILURE;
     }
     if (portOpen) return VQS_SUCCESS;
@@ -39,7 +39,7 @@ VQSStatus VQS::connect() {
     const SerialPortSettings* settings = framing().portSettings();
     if (!settings) {
         // No settings exist for an unknown transport; opening the port would only mislead.
-        qWarning() << sensorName << "- unknown transport" << transport;
+        qWarning() << logName() << "- unknown transport" << transport;
         return VQS_FAILURE;
     }
 
@@ -53,11 +53,11 @@ VQSStatus VQS::connect() {
         // The port has already closed whatever it opened.
         const char* text = kOpenFailureText[static_cast<int>(result)];
         if (result != SerialOpenResult::OpenFailed)
-            qWarning() << sensorName << text;
+            qWarning() << logName() << text;
         else if (portPath.empty())
-            qWarning() << sensorName << text << portNumber;
+            qWarning() << logName() << text << portNumber;
         else
-            qWarning() << sensorName << text << portPath.c_str();
+            qWarning() << logName() << text << portPath.c_str();
         return VQS_FAILURE;
     }
     portHandle = std::move(port);
@@ -68,7 +68,7 @@ VQSStatus VQS::connect() {
 VQSStatus VQS::disconnect() {
     if (!portOpen) return VQS_SUCCESS;
     if (portHandle && !portHandle->close()) {
-        qWarning() << sensorName << "- error closing serial port";
+        qWarning() << logName() << "- error closing serial port";
         return VQS_FAILURE;
     }
     portHandle.reset();
@@ -79,7 +79,7 @@ VQSStatus VQS::disconnect() {
 int VQS::serialWrite(uint8_t* data, uint32_t length) {
     const long written = (portOpen && portHandle) ? portHandle->write(data, length) : -1;
     if (written < 0) {
-        qWarning() << sensorName << "- error writing to serial port" << handleForLog(portHandle);
+        qWarning() << logName() << "- error writing to serial port" << handleForLog(portHandle);
         return 0;
     }
     return static_cast<int>(written);

@@ -66,13 +66,13 @@ int VQS::uartSend(uint16_t cmdId, uint8_t* payload, uint16_t length) {
     }
     // The frame length is a 16-bit field; a payload that would wrap it cannot be framed.
     if (static_cast<uint32_t>(length) + kUartRequestHeaderSize > 0xFFFF) {
-        qWarning() << sensorName << "- payload too long for one frame:" << length;
+        qWarning() << logName() << "- payload too long for one frame:" << length;
         return 1;
     }
     const uint16_t frameLength = static_cast<uint16_t>(length + kUartRequestHeaderSize);
     VQSBuffer frame(new (std::nothrow) uint8_t[frameLength]());
     if (!frame) {
-        qCritical() << sensorName << "- Error allocating memory for tx packet";
+        qCritical() << logName() << "- Error allocating memory for tx packet";
         return 1;
     }
     frame[0] = static_cast<uint8_t>(cmdId & 0xFF);
@@ -123,7 +123,7 @@ int readUartReply(VQS& vqs, uint16_t cmdId, const char* when, uartReplyHeader_t*
     // minutes), and the rest of such a reply is dropped so it is not read as the next header.
     if (payloadLength > kLargestReply) {
         std::snprintf(vqs.statusText, sizeof(vqs.statusText), "Rx Payload Too Big\n(%s)", when);
-        qCritical("%s - reply payload larger than any reply (%u < %u)", vqs.sensorName,
+        qCritical("%s - reply payload larger than any reply (%u < %u)", vqs.logName(),
                   static_cast<unsigned>(kLargestReply), static_cast<unsigned>(payloadLength));
         vqs.serialDiscardInput();
         return 1;
@@ -213,7 +213,7 @@ int VQS::uartRecv(uint16_t cmdId, uint8_t* buffer, uint32_t bufferSize) {
         return 0;
     }
     for (unsigned attempt = 1; attempt <= retryCount; ++attempt) {
-        qWarning("%s Re-transmitting (cmdID %u): %u", sensorName, static_cast<unsigned>(cmdId), attempt);
+        qWarning("%s Re-transmitting (cmdID %u): %u", logName(), static_cast<unsigned>(cmdId), attempt);
         if (pendingRequest && pendingRequestLength != 0) {
             // What a garbled reply left behind would otherwise open the resend's reply.
             serialDiscardInput();
@@ -228,7 +228,7 @@ int VQS::uartRecv(uint16_t cmdId, uint8_t* buffer, uint32_t bufferSize) {
             return 0;
         }
     }
-    qWarning("%s - No valid response (%u re-tranmissions attempted)", sensorName, static_cast<unsigned>(retryCount));
+    qWarning("%s - No valid response (%u re-tranmissions attempted)", logName(), static_cast<unsigned>(retryCount));
     return 1;
 }
 

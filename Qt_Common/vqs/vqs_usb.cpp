@@ -108,7 +108,7 @@ VQSBuffer readPacket(VQS& vqs, uint16_t* length, PacketHeader* fields) {
         *length = 0;
     VQSBuffer header(new (std::nothrow) uint8_t[kUsbHeaderSize]());
     if (!header) {
-        qCritical() << vqs.sensorName << "- Error allocating memory for header";
+        qCritical() << vqs.logName() << "- Error allocating memory for header";
         return nullptr;
     }
     const int headerRead = vqs.serialRead(header.get(), kUsbHeaderSize);
@@ -123,7 +123,7 @@ VQSBuffer readPacket(VQS& vqs, uint16_t* length, PacketHeader* fields) {
     if (marker != kUsbMarker || payloadLength > kLargestReply) {
         // Whatever follows belongs to the same broken packet; drop it so the next read starts
         // clean, and let the wait and its retransmission recover.
-        qWarning("%s - corrupt reply header refused (start 0x%04x, payload length %u)", vqs.sensorName,
+        qWarning("%s - corrupt reply header refused (start 0x%04x, payload length %u)", vqs.logName(),
                  static_cast<unsigned>(marker), static_cast<unsigned>(payloadLength));
         vqs.serialDiscardInput();
         return nullptr;
@@ -134,7 +134,7 @@ VQSBuffer readPacket(VQS& vqs, uint16_t* length, PacketHeader* fields) {
     if (payloadLength != 0) {
         payload.reset(new (std::nothrow) uint8_t[payloadLength]());
         if (!payload) {
-            qCritical() << vqs.sensorName << "- Error allocating memory for payload";
+            qCritical() << vqs.logName() << "- Error allocating memory for payload";
             return nullptr;
         }
         const int payloadRead = vqs.serialRead(payload.get(), payloadLength);
@@ -146,7 +146,7 @@ VQSBuffer readPacket(VQS& vqs, uint16_t* length, PacketHeader* fields) {
     putU16(&header[kCheckAt], received);
 
     if (computed != received) {
-        qWarning() << vqs.sensorName << "- checksum mismatch (RCVD)";
+        qWarning() << vqs.logName() << "- checksum mismatch (RCVD)";
         ++vqs.checksumErrors;
         return nullptr;
     }
@@ -157,7 +157,7 @@ VQSBuffer readPacket(VQS& vqs, uint16_t* length, PacketHeader* fields) {
         vqs.lastUsbFlags = packetFlags;
         for (const UsbErrorFlag& error : kUsbErrorFlags) {
             if (packetFlags & error.flag) {
-                qWarning() << vqs.sensorName << error.message;
+                qWarning() << vqs.logName() << error.message;
                 ++(vqs.*error.counter);
                 break;
             }
@@ -206,7 +206,7 @@ VQSBuffer readAwaitedReply(VQS& vqs, uint16_t* length) {
         if (length)
             *length = 0;
         qWarning("%s - reply to another request dropped (sequence %u, command 0x%04x; awaited %u, 0x%04x)",
-                 vqs.sensorName, static_cast<unsigned>(fields.sequence), static_cast<unsigned>(fields.command),
+                 vqs.logName(), static_cast<unsigned>(fields.sequence), static_cast<unsigned>(fields.command),
                  static_cast<unsigned>(sequence), static_cast<unsigned>(command));
     }
     return nullptr;
@@ -221,18 +221,18 @@ void releasePending(VQS& vqs) {
 
 int VQS::usbSend(uint16_t cmdId, uint8_t* payload, uint16_t length) {
     if (length != 0 && payload == nullptr) {
-        qWarning() << sensorName << "- no payload given but payload length is non-zero";
+        qWarning() << logName() << "- no payload given but payload length is non-zero";
         return 1;
     }
     // The packet length is computed in 16 bits; a payload that would wrap it cannot be sent.
     if (static_cast<uint32_t>(length) + kUsbHeaderSize > 0xFFFF) {
-        qWarning() << sensorName << "- payload too long for one packet:" << length;
+        qWarning() << logName() << "- payload too long for one packet:" << length;
         return 1;
     }
     const uint16_t packetLength = static_cast<uint16_t>(length + kUsbHeaderSize);
     VQSBuffer packet(new (std::nothrow) uint8_t[packetLength]());
     if (!packet) {
-        qCritical() << sensorName << "- Error allocating memory for tx packet";
+        qCritical() << logName() << "- Error allocating memory for tx packet";
         return 1;
     }
     putU16(&packet[0], kUsbMarker);
@@ -270,7 +270,7 @@ VQSBuffer VQS::usbRecv(uint16_t cmdId, uint16_t* length, uint32_t waitSeconds) {
             break;
         sleepMs(kPollPauseMs);
     }
-    qWarning() << sensorName << "- timeout:  retransmitting request";
+    qWarning() << logName() << "- timeout:  retransmitting request";
     for (unsigned attempt = 1; attempt <= retryCount; ++attempt) {
         retransmitPending(*this);
         if (VQSBuffer packet = readAwaitedReply(*this, length)) {
@@ -278,7 +278,7 @@ VQSBuffer VQS::usbRecv(uint16_t cmdId, uint16_t* length, uint32_t waitSeconds) {
             return packet;
         }
     }
-    qWarning("%s - No valid response (%u re-tranmissions attempted)", sensorName, static_cast<unsigned>(retryCount));
+    qWarning("%s - No valid response (%u re-tranmissions attempted)", logName(), static_cast<unsigned>(retryCount));
     return nullptr;
 }
 
@@ -292,6 +292,6 @@ uint32_t VQS::receiveAck() {
             return 1;
         }
     }
-    qWarning("%s - No ACK (%u re-transissions attempted)", sensorName, static_cast<unsigned>(retryCount));
+    qWarning("%s - No ACK (%u re-transissions attempted)", logName(), static_cast<unsigned>(retryCount));
     return 0;
 }

@@ -48,10 +48,10 @@ std::string portLabel(const std::string& location) {
 
 void VQS::startVQS() {
     if (running) {
-        qWarning() << sensorName << "- already running";
+        qWarning() << logName() << "- already running";
         return;
     }
-    qInfo() << sensorName << "- starting";
+    qInfo() << logName() << "- starting";
     std::strcpy(statusText, "None");
 
     if (connect() != VQS_SUCCESS || enterMeasuring() != VQS_SUCCESS) {
@@ -135,11 +135,11 @@ void VQS::doWork() {
 
 void VQS::stopVQS() {
     if (!running) {
-        qWarning() << sensorName << "- already stopped";
+        qWarning() << logName() << "- already stopped";
         commFailed = 0;
         return;
     }
-    qInfo() << sensorName << "- stopping";
+    qInfo() << logName() << "- stopping";
     if (commFailed == 0 && setState(VQS_STATE_IDLE) != VQS_SUCCESS) {
         commFailed = 1;
         return;
@@ -157,13 +157,13 @@ void VQS::stopDuringRecovery() {
     // failed that needs reporting. A sensor back at the run's port may have
     // been told to measure already, so it is set idle if it answers there as
     // the run's own; one that is gone is left to whoever plugs it in again.
-    qInfo() << sensorName << "- stopping during recovery";
+    qInfo() << logName() << "- stopping during recovery";
     const uint8_t retries = retryCount;
     retryCount = 0;  // who answers is asked once, as in a recovery attempt
     const bool ours = connect() == VQS_SUCCESS && runSensorAnswers();
     retryCount = retries;
     if (ours && setState(VQS_STATE_IDLE) != VQS_SUCCESS)
-        qWarning() << sensorName << "- could not be set idle at" << portPath.c_str();
+        qWarning() << logName() << "- could not be set idle at" << portPath.c_str();
     if (disconnect() != VQS_SUCCESS) {
         // The next queued stop or cycle closes it; the idle command is not sent again.
         commFailed = 1;
@@ -188,7 +188,7 @@ VQSStatus VQS::uartGetAnswer() {
             // The counter started again: the sensor lost power and came back,
             // idle. What it holds now was not measured for this run; it is told
             // to measure (unless that was just done) and its next sample counts.
-            qWarning() << sensorName << "- restarted: sample" << sensorCycle << "after" << lastSensorCycle;
+            qWarning() << logName() << "- restarted: sample" << sensorCycle << "after" << lastSensorCycle;
             emit VQSUpdateTimeLog(QStringLiteral("Cycle %1: Sensor restarted (sample %2 after %3).")
                                       .arg(cycleCount)
                                       .arg(sensorCycle)
@@ -201,7 +201,7 @@ VQSStatus VQS::uartGetAnswer() {
         if (sensorCycle != lastSensorCycle || (status != 0 && !awaitNewSample))
             break;
         if (steadyMs() - pollStart > kSampleStallMs) {
-            qWarning() << sensorName << "- no new sample for" << kSampleStallMs / 1000 << "s";
+            qWarning() << logName() << "- no new sample for" << kSampleStallMs / 1000 << "s";
             return VQS_FAILURE;
         }
         // The sensor has no new sample yet. A stop request must be honoured
@@ -294,7 +294,7 @@ bool VQS::reopenAt(const std::string& where) {
             awaitNewSample = true;
             return true;
         }
-        qWarning() << sensorName << "- answers at" << where.c_str() << "but does not measure";
+        qWarning() << logName() << "- answers at" << where.c_str() << "but does not measure";
     }
     disconnect();
     portPath = previousPath;

@@ -68,6 +68,19 @@ private slots:
         QCOMPARE(readLines(logFilePath), expected);
     }
 
+    void multiLineMessagesStayOneRecord()
+    {
+        // A sensor's version text, a parameter document: one record each, whatever they hold.
+        const QMessageLogContext ctx("src/thing.cpp", 42, "void Thing::run(int)", "default");
+        logMessageHandler(QtInfoMsg, ctx, "S1 uartGetVersion Firmware: 4.1.0.0\r\nComment: x\r\nHardware: 2.1\r\n");
+        logMessageHandler(QtWarningMsg, ctx, "\nS1 - two\n\n\nbreaks\rand a CR");
+        logMessageHandler(QtDebugMsg, ctx, "\r\n");
+        QCOMPARE(readLines(logFilePath),
+                 QStringList({"Info: S1 uartGetVersion Firmware: 4.1.0.0 | Comment: x | Hardware: 2.1",
+                              "Warning: S1 - two | breaks | and a CR (src/thing.cpp:42, void Thing::run(int))",
+                              "Debug: "}));
+    }
+
     void fatalRecord()
     {
         // The handler aborts after a fatal record, so check the record itself.

@@ -23,13 +23,16 @@ QTabWidget* tabs(MainWindow& w)
     return w.findChild<QTabWidget*>("tabWidget");
 }
 
-// One confirmation box was shown, parentless, with OK and Cancel, Cancel the default.
+// One confirmation box was shown over the main window, titled, with the
+// question icon, OK and Cancel, Cancel the default.
 void verifyConfirmBox(const BoxAnswerer& boxes, const QString& text, const QString& informativeText,
                       const QString& styleSheet)
 {
     QCOMPARE(boxes.seen.size(), 1);
     const BoxAnswerer::Seen& seen = boxes.seen.first();
-    QVERIFY(seen.parentless);
+    QVERIFY(qobject_cast<MainWindow*>(seen.window));
+    QVERIFY(!seen.title.isEmpty());
+    QCOMPARE(seen.icon, QMessageBox::Question);
     QCOMPARE(seen.text, text);
     QCOMPARE(seen.informativeText, informativeText);
     QCOMPARE(seen.styleSheet, styleSheet);

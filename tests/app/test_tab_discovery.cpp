@@ -68,7 +68,10 @@ private slots:
         QCOMPARE(box.styleSheet, QString("QLabel{min-width: 250px;}"));
         QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
         QCOMPARE(box.defaultButton, QMessageBox::Ok);
-        QVERIFY(box.parentless);
+        // Centred on the program's window, titled, with the warning icon.
+        QCOMPARE(box.window, static_cast<QWidget*>(&window));
+        QVERIFY(!box.title.isEmpty());
+        QCOMPARE(box.icon, QMessageBox::Warning);
         auto* combo = part<QComboBox>(tab, "comboBox_ports");
         QVERIFY(!combo->isEnabled());
         QCOMPARE(combo->count(), 0);

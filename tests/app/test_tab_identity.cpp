@@ -105,7 +105,8 @@ private slots:
         combo->setCurrentIndex(combo->findText("VQS-ID-USB - ttyACM0"));
         QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.summary()));
         QCOMPARE(labelText(tab, "label_SensorName"), QString("VQS-ID-USB"));
-        QCOMPARE(labelText(tab, "label_SensorType"), QString("Unknown Sensor"));  // USB tells no type
+        // USB tells no type: what is known instead, never a word that reads as a fault.
+        QCOMPARE(labelText(tab, "label_SensorType"), QString("Not reported by the sensor (configured for PPM)"));
         QCOMPARE(labelText(tab, "label_sku"), QString("VQS-ME-100"));
         QCOMPARE(labelText(tab, "label_calDate"), QString());
         QVERIFY(labelText(tab, "label_fwVersion").startsWith("Firmware: 4.1.0.0"));

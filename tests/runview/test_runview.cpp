@@ -55,6 +55,43 @@ QString writeRampRun(const QString& parent) {
     return path;
 }
 
+// Every event line up to `until` lies inside the time axis, not on its edge,
+// and its label inside the axis rectangle.
+void verifyEventsInside(QCustomPlot* plot, double until = 1e9) {
+    plot->replot();
+    const QCPRange range = plot->xAxis->range();
+    const QRect rect = plot->axisRect()->rect();
+    int lines = 0;
+    for (int i = 0; i < plot->itemCount(); ++i) {
+        auto* line = qobject_cast<QCPItemStraightLine*>(plot->item(i));
+        auto* label = qobject_cast<QCPItemText*>(plot->item(i));
+        if ((line ? line->point1->coords().x() : label ? label->position->coords().x() : 0) > until)
+            continue;
+        if (line) {
+            const double x = line->point1->coords().x();
+            QVERIFY2(range.lower < x && x < range.upper,
+                     qPrintable(QStringLiteral("%1 outside %2 .. %3").arg(x).arg(range.lower).arg(range.upper)));
+            ++lines;
+        } else if (label) {
+            const QRectF box(label->topLeft->pixelPosition(), label->bottomRight->pixelPosition());
+            QVERIFY2(rect.contains(box.toAlignedRect()), qPrintable(label->text()));
+        }
+    }
+    QVERIFY(lines > 0);
+}
+
+// The legend lies outside the axis rectangle, over no event label.
+void verifyLegendClearOfEvents(QCustomPlot* plot) {
+    plot->replot();
+    const QRect legend = plot->legend->outerRect();
+    QVERIFY(plot->legend->visible() && !legend.isEmpty());
+    QVERIFY(!legend.intersects(plot->axisRect()->rect()));
+    for (int i = 0; i < plot->itemCount(); ++i)
+        if (auto* label = qobject_cast<QCPItemText*>(plot->item(i)))
+            QVERIFY(!legend.intersects(
+                QRectF(label->topLeft->pixelPosition(), label->bottomRight->pixelPosition()).toAlignedRect()));
+}
+
 QWidget* tabCloseButton(QTabWidget* tabs, int index) {
     QTabBar* bar = tabs->tabBar();
     QWidget* button = bar->tabButton(index, QTabBar::RightSide);
@@ -114,11 +151,13 @@ private slots:
                 QVERIFY(qAbs(value - pageEnviro->graph(g)->data()->at(i)->value) <= 5e-7 * qMax(1.0, qAbs(value)));
             }
         }
-        // The page's automatic ranges: the same value axes, time from 0.
+        // The page's automatic ranges: the same value axes; time over every row and every event marked.
         QCOMPARE(conc->yAxis->range().lower, pageConc->yAxis->range().lower);
         QCOMPARE(conc->yAxis->range().upper, pageConc->yAxis->range().upper);
-        QCOMPARE(conc->xAxis->range().lower, 0.0);
-        QCOMPARE(conc->xAxis->range().upper, rows.last()[0].toDouble());
+        QVERIFY(conc->xAxis->range().lower <= 0.0);
+        QVERIFY(conc->xAxis->range().upper >= rows.last()[0].toDouble());
+        verifyEventsInside(conc);
+        verifyEventsInside(enviro);
         for (QCPAxis* axis : {enviro->yAxis, enviro->yAxis2}) {
             QCPAxis* page = axis == enviro->yAxis ? pageEnviro->yAxis : pageEnviro->yAxis2;
             QVERIFY(qAbs(axis->range().lower - page->range().lower) < 1e-3);
@@ -148,6 +187,7 @@ private slots:
         QVERIFY(conc->legend->visible());
         QCOMPARE(conc->graph(1)->name(), QStringLiteral("RAMP 2024-03-15 14:25:30"));
         QCOMPARE(conc->xAxis->range().upper, 60.0);
+        verifyLegendClearOfEvents(conc);
         // A PPM run beside a %LEL one is read on an axis of its own, and said so.
         QCOMPARE(conc->graph(1)->valueAxis(), conc->yAxis2);
         QVERIFY(conc->yAxis2->visible());
@@ -188,6 +228,91 @@ private slots:
         QCOMPARE(tabs->count(), before - 1);
         QVERIFY(boxes.seen.isEmpty());
         QDir(runDir).removeRecursively();
+    }
+
+    // A hand-edited run: its rows as written, its stop logged after the last
+    // row, its axes titled; then a file of other bytes refused by name.
+    void awkwardRunShownAsWritten() {
+        QTemporaryDir parent;
+        const QString dir = parent.path() + "/2024_03_15-142530 AWK";
+        QVERIFY(QDir().mkdir(dir));
+        const QList<QByteArrayList> fields = {
+            {"0.000000", "1", "21.500000", "101.300000", "45.000000", "3", "0.000000"},
+            {"1.000000", "2", "-12.500000", "101.3", "0.0000001", "3", "1e-7"},
+            {"2.500000", "3", "21.123456789012", "99.999999", "100.000000", "255", "-3.250000"},
+        };
+        QByteArray csv = "Time [s], Cycle , T [C], P [kPa], RH [%], Gas ID , Conc [%LEL]\r\n";
+        for (const QByteArrayList& row : fields)
+            csv += row.join(", ") + "\r\n";
+        writeFile(dir + "/vqsData.csv", csv);
+        // Logged to the second: the stop lands after the last row, at the end of the data; the save an hour later.
+        writeFile(dir + "/timelog.txt", "2024_03_15 - 14_25_30: Started\r\n2024_03_15 - 14_25_33: Stopped\r\n"
+                                        "2024_03_15 - 15_25_33: Data saved\r\n");
+
+        MainWindow window;
+        window.resize(1200, 860);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        RunViewTab* viewer = window.openRun(dir);
+        QVERIFY(viewer);
+        QAbstractItemModel* model = viewer->findChild<QTableView*>("tableView_rows")->model();
+        for (int r = 0; r < fields.size(); ++r)
+            for (int c = 0; c < 7; ++c) {
+                const QString shown = model->data(model->index(r, c)).toString();
+                const QString written = QString::fromLatin1(fields[r][c]);
+                QVERIFY2(c == 5 ? shown.section(' ', 0, 0) == written : shown == written,
+                         qPrintable(QStringLiteral("row %1 column %2: %3 for %4").arg(r).arg(c).arg(shown, written)));
+            }
+
+        LumoCustomPlot* conc = viewer->concPlot();
+        LumoCustomPlot* enviro = viewer->enviroPlot();
+        QCOMPARE(conc->xAxis->label(), QStringLiteral("Time [s]"));
+        QCOMPARE(conc->yAxis->label(), QStringLiteral("Conc [%LEL]"));
+        QCOMPARE(enviro->xAxis->label(), QStringLiteral("Time [s]"));
+        QCOMPARE(enviro->yAxis->label(), QStringLiteral("T [C], RH [%]"));
+        QCOMPARE(enviro->yAxis2->label(), QStringLiteral("P [kPa]"));
+        verifyEventsInside(conc, 10);
+        verifyEventsInside(enviro, 10);
+        QVERIFY(conc->xAxis->range().upper < 4);  // the save is not the run
+        // Zoomed in past the stop, a double click brings it back.
+        conc->xAxis->setRange(0, 1);
+        QTest::mouseDClick(conc, Qt::LeftButton, Qt::NoModifier, conc->axisRect()->center());
+        verifyEventsInside(conc, 10);
+
+        // Two runs added: a PPM ramp on the right axis and a copy of the first; the legend below the plot.
+        QTemporaryDir others;
+        const QString copy = others.path() + "/2024_03_15-150000 AWK2";
+        QVERIFY(QDir().mkdir(copy));
+        writeFile(copy + "/vqsData.csv", csv);
+        QVERIFY(viewer->addRun(writeRampRun(others.path())));
+        QVERIFY(viewer->addRun(copy));
+        QCOMPARE(conc->yAxis2->label(), QStringLiteral("Conc [PPM]"));
+        verifyLegendClearOfEvents(conc);
+        QTest::qWait(50);  // let the queued replots paint before the picture is taken
+        const QString shots = QStringLiteral(VQS_BINARY_DIR "/screenshots");
+        QDir().mkpath(shots);
+        QVERIFY(window.grab().save(shots + "/runview_two_added.png"));
+
+        // Other bytes than a table: the box names the file and why, quotes none of them.
+        QByteArray garbage("\x01\xfe\x7f\"\x00zq\x9b", 8);
+        for (int i = 0; i < 4000; ++i)
+            garbage += char((i * 7919 + 13) % 256);
+        const QString bad = others.path() + "/2024_03_15-160000 GARBLED";
+        QVERIFY(QDir().mkdir(bad));
+        writeFile(bad + "/vqsData.csv", garbage);
+        BoxAnswerer boxes;
+        QVERIFY(!window.openRun(bad));
+        QCOMPARE(boxes.seen.size(), 1);
+        const BoxAnswerer::Seen box = boxes.seen.first();
+        QCOMPARE(box.text, QStringLiteral("Nothing to Show"));
+        QVERIFY2(box.informativeText.contains(bad) && box.informativeText.contains("vqsData.csv has no readable row"),
+                 qPrintable(box.informativeText));
+        QVERIFY(!box.informativeText.contains('"'));
+        for (QChar c : box.informativeText)
+            QVERIFY2(c.isPrint() && c.unicode() < 0x7f, qPrintable(box.informativeText));
+        QVERIFY(!box.title.isEmpty());
+        QCOMPARE(box.icon, QMessageBox::Warning);
+        QCOMPARE(box.window, static_cast<QWidget*>(&window));
     }
 };
 

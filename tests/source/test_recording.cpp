@@ -225,7 +225,10 @@ private slots:
             QCOMPARE(cancel.seen[0].informativeText, QString("Do you want to overwrite existing data?"));
             QCOMPARE(cancel.seen[0].defaultButton, QMessageBox::Cancel);
             QCOMPARE(cancel.seen[0].styleSheet, QString("QLabel{min-width: 250px;}"));
-            QVERIFY(cancel.seen[0].parentless);
+            // Over the page's window, titled, with the question icon.
+            QCOMPARE(cancel.seen[0].window, bench.tab->window());
+            QCOMPARE(cancel.seen[0].icon, QMessageBox::Question);
+            QVERIFY(!cancel.seen[0].title.isEmpty());
         }
         QVERIFY(!bench.button("pushButton_start")->isChecked());
         QVERIFY(!bench.tab->runActive());

@@ -268,12 +268,28 @@ private slots:
         }
         QCOMPARE(plots.concPlot()->yAxis->grid()->pen(), pageConc->yAxis->grid()->pen());
         QCOMPARE(plots.concPlot()->yAxis2->visible(), pageConc->yAxis2->visible());
+        // Every axis of the pictures is titled with its quantities and units, the page's as these.
+        QCOMPARE(pageConc->yAxis->label(), QStringLiteral("Conc [%LEL(ISO)]"));
+        QCOMPARE(pageEnviro->yAxis->label(), QStringLiteral("T [C], RH [%]"));
+        plots.setConcUnit(QStringLiteral("%LEL(ISO)"));
+        const QCPAxis* const titled[][2] = {{plots.concPlot()->xAxis, pageConc->xAxis},
+                                            {plots.concPlot()->yAxis, pageConc->yAxis},
+                                            {plots.enviroPlot()->xAxis, pageEnviro->xAxis},
+                                            {plots.enviroPlot()->yAxis, pageEnviro->yAxis},
+                                            {plots.enviroPlot()->yAxis2, pageEnviro->yAxis2}};
+        for (const auto& axes : titled) {
+            QVERIFY(!axes[1]->label().isEmpty());
+            QCOMPARE(axes[0]->label(), axes[1]->label());
+        }
 
         // A value above the concentration axis raises it past the value, as on the page.
         plots.addSample({conc->at(conc->size() - 1)->key + 1, 150, 25, 101.3, 40});
         QTemporaryDir target;
         QVERIFY(plots.writePictures(target.path()));
         QCOMPARE(plots.concPlot()->yAxis->range(), QCPRange(-10, 170));
+        // The pictures' legend is gone again: the plot keeps its height.
+        QVERIFY(!plots.enviroPlot()->legend->visible());
+        QCOMPARE(plots.enviroPlot()->plotLayout()->rowCount(), 1);
         QCOMPARE(filesIn(target.path()), kPictures);
         checkPictures(target.path());
         const QString shots = QStringLiteral(VQS_BINARY_DIR "/screenshots");

@@ -20,6 +20,8 @@ public:
         QMessageBox::StandardButtons buttons;
         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
         bool parentless = false;
+        QWidget* window = nullptr;  // the window the box is parented to (and centred on)
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
         QString title;
         QString progressLabel;  // the label of `progressOf`'s progress dialog at that moment
     };
@@ -74,6 +76,8 @@ private:
         s.buttons = box->standardButtons();
         s.defaultButton = box->defaultButton() ? box->standardButton(box->defaultButton()) : QMessageBox::NoButton;
         s.parentless = box->parentWidget() == nullptr;
+        s.window = box->parentWidget() ? box->parentWidget()->window() : nullptr;
+        s.icon = box->icon();
         s.title = box->windowTitle();
         if (progressOf)
             if (auto* dialog = progressOf->findChild<QProgressDialog*>())

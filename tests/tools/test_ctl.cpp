@@ -52,9 +52,10 @@ private slots:
             QVERIFY2(r.code == 0, qPrintable(r.err));
             const QJsonObject o = r.json();
             QCOMPARE(o.value("name").toString(), QStringLiteral("Bench-7"));
-            // A USB sensor tells no type; the page shows it as unknown too.
-            QCOMPARE(o.value("typeName").toString(), framing == Framing::Uart ? QStringLiteral("VQS Methane Gas")
-                                                                               : QStringLiteral("Unknown Sensor"));
+            // A USB sensor tells no type; the page says so too, with the unit it is configured for.
+            QCOMPARE(o.value("typeName").toString(),
+                     framing == Framing::Uart ? QStringLiteral("VQS Methane Gas")
+                                              : QStringLiteral("Not reported by the sensor (configured for PPM)"));
             QCOMPARE(o.value("sku").toString(), QStringLiteral("VQS-ME-200"));
             QCOMPARE(o.value("selfTest").toString(), QStringLiteral("passed"));
             QCOMPARE(o.value("status").toString(), QStringLiteral("Sensor ready"));

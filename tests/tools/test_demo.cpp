@@ -116,7 +116,8 @@ private slots:
         // its own SKU, and the PPM it is configured for.
         ports->setCurrentIndex(1);
         QCOMPARE(tab->findChild<QLabel*>("label_SensorName")->text(), QStringLiteral("VQS-DEMO-0502"));
-        QCOMPARE(tab->findChild<QLabel*>("label_SensorType")->text(), QStringLiteral("Unknown Sensor"));
+        QCOMPARE(tab->findChild<QLabel*>("label_SensorType")->text(),
+                 QStringLiteral("Not reported by the sensor (configured for PPM)"));
         QCOMPARE(tab->findChild<QLabel*>("label_sku")->text(), QStringLiteral("VQS-ME-100"));
         QCOMPARE(tab->findChild<QLabel*>("label_flamConcUnit")->text(), QStringLiteral("PPM"));
         QVERIFY(tab->findChild<QPushButton*>("pushButton_start")->isEnabled());

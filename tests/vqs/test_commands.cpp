@@ -94,7 +94,7 @@ private slots:
         const QString fw = v3 ? "4.0.9.9" : "4.1.0.0";
         QCOMPARE(txt(v.versionText),
                  "Firmware: " + fw + "\r\nComment: vqs-sim\r\nHardware: 2.1\r\nDOB: Jan 15 2024 10:20:30");
-        QVERIFY(log.has(QtInfoMsg, "uartGetVersion Firmware: " + fw));
+        QVERIFY(log.has(QtInfoMsg, "new_sensor uartGetVersion Firmware: " + fw));
 
         QCOMPARE(v.getSensorName(), VQS_SUCCESS);
         QCOMPARE(txt(v.sensorName), txt("VQS-SIM-0001"));
@@ -146,6 +146,12 @@ private slots:
         QCOMPARE(txt(v.sensorName), txt("VQS-SIM-0001"));
         QVERIFY(log.has(QtInfoMsg, "new_sensor - got version"));
         QVERIFY(log.has(QtInfoMsg, "VQS-SIM-0001 - got sensor name"));
+        // Identification starts without a name: until it arrives, lines name the port.
+        v.resetIdentity();
+        QCOMPARE(v.getVersion(), VQS_SUCCESS);
+        const QString port = QString::fromStdString(v.portPath).section('/', -1);
+        QVERIFY2(log.has(QtInfoMsg, QStringLiteral("(unnamed on %1) - got version").arg(port)), qPrintable(log.dump()));
+        QCOMPARE(v.getSensorName(), VQS_SUCCESS);
 
         // Texts without a terminator, longer than the members.
         rig.sim->overridePayload(cmd::UsbVersion, std::vector<uint8_t>(300, 'V'));

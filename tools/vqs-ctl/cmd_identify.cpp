@@ -40,7 +40,7 @@ int runIdentify(const Args& args, const Output& out) {
         {QStringLiteral("framing"), framingName(target.transport)},
         {QStringLiteral("name"), text(sensor.sensorName)},
         {QStringLiteral("type"), static_cast<int>(sensor.sensorInfo.sensorType)},
-        {QStringLiteral("typeName"), QString(sensorTypeName(sensor.sensorInfo.sensorType))},
+        {QStringLiteral("typeName"), sensorTypeDescription(sensor)},
         {QStringLiteral("sku"), text(sensor.sensorSku)},
         {QStringLiteral("firmware"), firmwareText(sensor)},
         {QStringLiteral("hardware"), text(sensor.hardwareVersionText)},

@@ -63,6 +63,7 @@ int runPlot(const Args& args, const Output& out) {
     if (runs.size() == 1) {
         runfigure::markEvents(&conc, runs.front());
         runfigure::markEvents(&enviro, runs.front());
+        runplots::setLegendBelow(&enviro, true);  // which curve is which quantity
         plots << &enviro;
     } else {
         for (size_t i = 1; i < runs.size(); ++i) {

@@ -80,8 +80,10 @@ public:
                 return stopAll(ExitSensorFailed);
             }
             HeadlessRun* run = recording->run.get();
-            if (qobject_cast<QApplication*>(QCoreApplication::instance()))
+            if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
                 recording->plots = std::make_unique<RunPlots>();
+                recording->plots->setConcUnit(unitOf(run->device()));
+            }
             RunPlots* plots = recording->plots.get();
             QObject::connect(run, &HeadlessRun::cycleRecorded, this, [this, run, plots] { onCycle(run, plots); });
             QObject::connect(run, &HeadlessRun::finished, this, [this] { onFinished(); });
