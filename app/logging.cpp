@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "runfiles.h"
+
 QString logFilePath;
 
 namespace {
@@ -82,14 +84,14 @@ void writeLogRecord(std::FILE* file, QtMsgType type, const QMessageLogContext& c
 
 void logMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    const QByteArray path = logFilePath.toLatin1();
-    const QByteArray text = message.toLocal8Bit();
+    // UTF-8 text, opened by its Unicode path: user names and sensor texts keep every letter.
+    const QByteArray text = message.toUtf8();
     {
         std::lock_guard<std::mutex> lock(logMutex);
         // Opened and closed per record, so the file is complete up to the last
         // message whenever the process dies. A file that cannot be opened loses
         // the record; there is nowhere else to report it.
-        if (std::FILE* file = path.isEmpty() ? nullptr : std::fopen(path.constData(), "a")) {
+        if (std::FILE* file = logFilePath.isEmpty() ? nullptr : openFile(logFilePath, "a")) {
             writeLogRecord(file, type, context, text);
             std::fclose(file);
         }

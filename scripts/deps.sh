@@ -9,7 +9,7 @@ packages=(
     fonts-quicksand stm32flash
     xvfb clang libclang-rt-14-dev
     g++-mingw-w64-x86-64 wine64
-    python3 openssl pkg-config nettle-dev xauth dpkg-dev file stress-ng
+    python3 openssl pkg-config nettle-dev xauth dpkg-dev file stress-ng locales
 )
 
 missing=()

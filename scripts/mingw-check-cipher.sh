@@ -10,7 +10,7 @@ FLAGS="-std=c++17 -Wall -Wextra -Werror -static -O1 -I$root/Qt_Common/cipher -I$
 CIPHER="$root/Qt_Common/cipher/cipher.cpp $root/Qt_Common/cipher/cipher_win32.cpp $root/Qt_Common/cipher/cipher_portable.cpp"
 
 $CXX $FLAGS -o "$out/cipher_vectors.exe" "$root/tests/mingw/cipher_vectors.cpp" $CIPHER -ladvapi32
-$CXX $FLAGS -o "$out/vqs-decrypt.exe" "$root/tools/vqs-decrypt/main.cpp" "$root/tools/vqs-decrypt/recordreader.cpp" \
+$CXX $FLAGS -municode -o "$out/vqs-decrypt.exe" "$root/tools/vqs-decrypt/main.cpp" "$root/tools/vqs-decrypt/recordreader.cpp" \
     $CIPHER -ladvapi32
 echo "mingw-check-cipher: built cipher_vectors.exe and vqs-decrypt.exe"
 
@@ -29,6 +29,16 @@ got=$("$WINE" "$out/vqs-decrypt.exe" -p 0123456789abcdefghijklmnopqrstuvwxyzABCD
     "$out/vectors.enc" | od -An -c | tr -d ' \n')
 if [ "$got" != 'abc\n' ]; then
     echo "mingw-check-cipher: vqs-decrypt.exe printed '$got'" >&2
+    exit 1
+fi
+# The same file in a directory named as a user whom Latin-1 and the ANSI code page cannot spell.
+user_dir="$out/Łukasz Олег 李"
+mkdir -p "$user_dir"
+cp "$out/vectors.enc" "$user_dir/vectors.enc"
+got=$(LC_ALL=C.UTF-8 "$WINE" "$out/vqs-decrypt.exe" -p 0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ+- \
+    "$user_dir/vectors.enc" | od -An -c | tr -d ' \n')
+if [ "$got" != 'abc\n' ]; then
+    echo "mingw-check-cipher: vqs-decrypt.exe could not read $user_dir/vectors.enc (printed '$got')" >&2
     exit 1
 fi
 echo "mingw-check-cipher: vqs-decrypt.exe ok"

@@ -11,6 +11,9 @@
 #   5. stm32flash.exe writes an image into the simulated bootloader, run as the program's UART
 #      upgrade runs it;
 #   and the uninstaller removes what the installer put there.
+# The Wine user is named with letters that neither Latin-1 nor the ANSI code page can spell
+# ("Łukasz Олег 李"), so that name is in every path the program and tools use: the install
+# under %LOCALAPPDATA%, its log, the recorded runs, the page's run files and the image flashed.
 # Needs: bash scripts/windows.sh (dist/ and build-windows/), and the Linux tools in build/
 # (built here when missing).
 set -euo pipefail
@@ -77,17 +80,23 @@ wait_for 20 test -s "$out/display" || { echo "windows-check: Xvfb did not start"
 export DISPLAY=":$(head -n1 "$out/display")"
 
 export WINEPREFIX="$out/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine names the prefix's user, and so the profile directory, after $USER; UTF-8 is the
+# charset it converts names and arguments with.
+wine_user='Łukasz Олег 李'
+export USER="$wine_user" LOGNAME="$wine_user" LC_ALL=C.UTF-8
 timeout 180 "$WINE" wineboot -i >/dev/null 2>&1 || { echo "windows-check: wineboot failed" >&2; exit 1; }
-winpath_u() { "$WINE" winepath -u "$1" 2>/dev/null | tr -d '\r'; }
 winpath_w() { "$WINE" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
-winenv() { "$WINE" cmd /c echo "%$1%" 2>/dev/null | tr -d '\r'; }
+# The console's code page cannot show the name, so the profile's places are named here, not asked for.
+profile="$WINEPREFIX/drive_c/users/$wine_user"
+[ -d "$profile/AppData/Local" ] || { echo "windows-check: no Wine profile $profile" >&2; exit 1; }
+echo "Wine user profile: $(winpath_w "$profile")"
 
 # --- 1. silent install ------------------------------------------------------------------------
 echo "== installer"
 uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\VQS-Sensor-Interface'
 check "installer runs silently (/S) without administrator rights" timeout 180 "$WINE" "$setup" /S
-instdir="$(winpath_u "$(winenv LOCALAPPDATA)\\Programs\\VQS Sensor Interface")"
-startmenu="$(winpath_u "$(winenv APPDATA)\\Microsoft\\Windows\\Start Menu\\Programs\\VQS Sensor Interface")"
+instdir="$profile/AppData/Local/Programs/VQS Sensor Interface"
+startmenu="$profile/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/VQS Sensor Interface"
 installed_all=true
 while IFS= read -r rel; do
     [ -f "$instdir/$rel" ] || { echo "     missing $rel"; installed_all=false; }
@@ -116,7 +125,8 @@ fi
 check "working directories TempData, enc and log beside the program" \
     test -d "$instdir/TempData" -a -d "$instdir/enc" -a -d "$instdir/log"
 logfile="$(ls "$instdir"/log/log_*.txt 2>/dev/null | head -n1 || true)"
-check "log file written beside the program" grep -q "Info: VQS Sensor Interface $version started" "${logfile:-/dev/null}"
+check "log file written beside the program (under the user's profile)" \
+    grep -q "Info: VQS Sensor Interface $version started" "${logfile:-/dev/null}"
 # Closing the window asks first, with Cancel as the default button: move to OK and press it.
 # Without a window manager the keys go to the focused window, which the box takes.
 closed=false
@@ -158,7 +168,9 @@ usb_id=(--name VQS-WIN-USB --type 5 --sample-period 500)
 start_sim uart_pid tty-uart --uart "${uart_id[@]}"
 start_sim usb_pid tty-usb --usb "${usb_id[@]}"
 start_sim page_pid tty-page --uart --name VQS-WIN-PAGE --sample-period 500
-image="$out/image.bin"
+# The image waits in the user's downloads.
+image="$profile/Downloads/image.bin"
+mkdir -p "$(dirname "$image")"
 head -c 3000 /dev/urandom >"$image"
 start_sim flash_pid tty-flash --uart --name VQS-WIN-FLASH --flash-out "$out/flash-out.bin"
 
@@ -183,7 +195,9 @@ check "parameter document read, the same as the Linux build reads" \
 
 # Three cycles each, the Windows and the Linux build at once on identical simulated sensors,
 # started together (their values follow their own clocks).
-mkdir -p "$out/rec-win" "$out/rec-linux"
+# The Windows build records into the user's documents.
+rec_win="$profile/Documents/rec-win"
+mkdir -p "$rec_win" "$out/rec-linux"
 "$WINESERVER" -w
 for sensor in uart usb; do
     id=uart_id
@@ -192,7 +206,7 @@ for sensor in uart usb; do
     start_sim ${sensor}w_pid tty-$sensor-rec-win --$sensor "${ids[@]}"
     start_sim ${sensor}l_pid tty-$sensor-rec-linux --$sensor "${ids[@]}"
 done
-recdir_w="$(winpath_w "$out/rec-win")"
+recdir_w="$(winpath_w "$rec_win")"
 timeout 120 "$WINE" "$ctl" record COM7 --uart --cycles 3 --dir "$recdir_w" >"$out/record-win-uart.txt" 2>&1 &
 rw1=$!
 timeout 120 "$WINE" "$ctl" record COM8 --usb --cycles 3 --dir "$recdir_w" >"$out/record-win-usb.txt" 2>&1 &
@@ -242,7 +256,7 @@ same_enc() {  # windows file, linux file, their deciphered texts
     [ "$fw" = "$fl" ] && same_shape "$3" "$4"
 }
 for sensor in VQS-WIN-UART VQS-WIN-USB; do
-    dw="$(ls -d "$out"/rec-win/*" $sensor" 2>/dev/null | head -n1 || true)"
+    dw="$(ls -d "$rec_win"/*" $sensor" 2>/dev/null | head -n1 || true)"
     dl="$(ls -d "$out"/rec-linux/*" $sensor" 2>/dev/null | head -n1 || true)"
     if [ -z "$dw" ] || [ -z "$dl" ]; then
         fail "$sensor: run directories of both builds"
@@ -262,20 +276,31 @@ done
 
 # --- 4. the program's page --------------------------------------------------------------------
 echo "== program page"
-mkdir -p "$out/zip"
-unzip -q "$zip_file" -d "$out/zip"
-cp "$page_check" "$out/zip/$name/"
+# Unpacked on the user's desktop: the page's run files and log live beside it.
+unpacked="$profile/Desktop"
+unzip -q "$zip_file" -d "$unpacked"
+cp "$page_check" "$unpacked/$name/"
 shot="$out/page-running.png"
-if timeout 180 "$WINE" "$out/zip/$name/vqs-page-check.exe" COM9:uart --cycles 3 --shot "$(winpath_w "$shot")" \
+if timeout 180 "$WINE" "$unpacked/$name/vqs-page-check.exe" COM9:uart --cycles 3 --shot "$(winpath_w "$shot")" \
     >"$out/page-check.txt" 2>&1; then
     ok "page found the sensor on COM9, started, recorded and stopped"
 else
     fail "page run on COM9"
 fi
 tr -d '\0' <"$out/page-check.txt" | grep -a 'page-check' | sed 's/^/     /' || true
-page_csv="$(ls "$out/zip/$name"/TempData/*VQS-WIN-PAGE*/vqsData.csv 2>/dev/null | head -n1 || true)"
+page_csv="$(ls "$unpacked/$name"/TempData/*VQS-WIN-PAGE*/vqsData.csv 2>/dev/null | head -n1 || true)"
 check "page's run file holds rows ($(($(wc -l <"${page_csv:-/dev/null}") - 1)) after the header)" \
     test "$(wc -l <"${page_csv:-/dev/null}")" -ge 3
+decimal_rows() {  # every row after the header: seven columns, '.' decimals
+    [ -s "$1" ] && ! tail -n +2 "$1" | tr -d '\r' |
+        grep -qvE '^[0-9]+\.[0-9]{6}, -?[0-9]+, (-?[0-9]+\.[0-9]{6}, ){3}[0-9]+, -?[0-9]+\.[0-9]{6}$'
+}
+check "page's rows: seven columns, '.' decimals" decimal_rows "${page_csv:-/dev/null}"
+page_run="$(dirname "${page_csv:-/dev/null}")"
+check "page's time log and enciphered files beside its table" \
+    test -s "$page_run/timelog.txt" -a -s "$page_run/enc/vqsData.enc" -a -s "$page_run/enc/testInfo.enc"
+page_log="$(ls "$unpacked/$name"/log/log_*.txt 2>/dev/null | head -n1 || true)"
+check "page's log written beside it" grep -q "Info: VQS Sensor Interface $version started" "${page_log:-/dev/null}"
 
 # --- 5. the flasher -------------------------------------------------------------------------
 echo "== stm32flash.exe"

@@ -132,12 +132,12 @@ void TarnLiteSystemTab::clearFirmwareUrl() {
 
 int TarnLiteSystemTab::onDiskImageNewer() const {
     const QString versionPath = QStringLiteral("%1/ondiskfwv.bin").arg(QCoreApplication::applicationDirPath());
-    FILE* file = std::fopen(versionPath.toLatin1().constData(), "r");
-    if (!file)
+    QFile file(versionPath);
+    if (!file.open(QIODevice::ReadOnly))
         return -1;
     char text[128] = {};
-    const bool read = std::fgets(text, sizeof(text), file) != nullptr;
-    std::fclose(file);
+    const bool read = file.readLine(text, sizeof(text)) > 0;
+    file.close();
     unsigned disk[4] = {};
     if (!read || !parseVersion(text, disk)) {
         qWarning() << sensor->sensorName << "- unreadable firmware version file" << versionPath;
@@ -302,7 +302,7 @@ int TarnLiteSystemTab::writeFirmware(const QString& imagePath) {
     sensor->userError = [this](const QString& text, const QString& informativeText) {
         messageBox(text, informativeText, "");
     };
-    QByteArray path = imagePath.toLatin1();
+    QByteArray path = imagePath.toUtf8();
     const int result = sensor->updateFirmware(path.data());
     if (result == 0) {
         qDebug() << sensor->sensorName << ": firmware update successful";

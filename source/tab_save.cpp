@@ -141,15 +141,13 @@ int TarnLiteSystemTab::saveData(QString saveDirectory) {
 }
 
 void TarnLiteSystemTab::writeTestNotes(const QString& directory) {
-    FILE* notes = openFile(directory + "/testNotes.txt", "ab");
-    if (!notes)
-        return;
-    // Written as literal text: a "%" in a note stays as it is.
-    textWrite(notes, QString("Test Name: %1\n").arg(testNoteDialog->testName).toLatin1());
-    textWrite(notes, QString("Analyte(s) Description: %1\n").arg(testNoteDialog->analytes).toLatin1());
-    textWrite(notes, QString("Enviro Description: %1\n").arg(testNoteDialog->environment).toLatin1());
-    textWrite(notes, QString("Additional Notes: %1\n").arg(testNoteDialog->additionalNotes).toLatin1());
-    std::fclose(notes);
+    // Literal text: a "%" in a note stays as it is.
+    const QString notes = QString("Test Name: %1\n").arg(testNoteDialog->testName) +
+                          QString("Analyte(s) Description: %1\n").arg(testNoteDialog->analytes) +
+                          QString("Enviro Description: %1\n").arg(testNoteDialog->environment) +
+                          QString("Additional Notes: %1\n").arg(testNoteDialog->additionalNotes);
+    if (!appendNotesFile(directory + "/testNotes.txt", notes))
+        qWarning() << "could not write the test notes into" << directory;
 }
 
 void TarnLiteSystemTab::clearData() {

@@ -5,8 +5,9 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
-#include <vector>
+#include <string>
 
+#include "cformat.h"
 #include "cipher.h"
 
 RecordEncryptor::RecordEncryptor() : cipher(createRecordCipher()) {}
@@ -107,13 +108,7 @@ void RecordEncryptor::writeEncrypted(FILE* file, const char* format, ...) {
 void RecordEncryptor::writeEncryptedV(FILE* file, const char* format, va_list args) {
     if (!file)
         return;
-    va_list copy;
-    va_copy(copy, args);
-    const int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    if (length < 0)
-        return;
-    std::vector<char> text(size_t(length) + 1, '\0');
-    std::vsnprintf(text.data(), text.size(), format, args);
-    writeEncryptedText(file, text.data(), size_t(length));
+    std::string text;
+    if (formatCLocale(&text, format, args))
+        writeEncryptedText(file, text.data(), text.size());
 }

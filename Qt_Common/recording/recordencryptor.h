@@ -30,7 +30,8 @@ public:
     // Writes one record of the zero-terminated `text` into `out`; returns its
     // length (text length + 4) or kFailed. Sets the key up on first use.
     uint32_t EncryptData(const uint8_t* text, uint8_t* out, uint32_t outSize);
-    // Formats printf-style and appends the text to `file` as records, flushing
+    // Formats printf-style (numbers as the "C" locale writes them, whatever the
+    // process locale) and appends the text to `file` as records, flushing
     // after each. A text longer than one record holds goes out as several
     // consecutive records, so a reader that joins the records gets it whole.
     void writeEncrypted(FILE* file, const char* format, ...)

@@ -2,14 +2,17 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QSaveFile>
 
 #include <cstdarg>
+#include <string>
 #ifdef _WIN32
 #include <io.h>
 #else
 #include <unistd.h>
 #endif
-#include <vector>
+
+#include "cformat.h"
 
 namespace {
 
@@ -23,6 +26,26 @@ QString stamp(const QString& pattern, const QDateTime& when) {
         .arg(t.hour(), 2, 10, QChar('0'))
         .arg(t.minute(), 2, 10, QChar('0'))
         .arg(t.second(), 2, 10, QChar('0'));
+}
+
+const char kUtf8Mark[] = "\xEF\xBB\xBF";
+
+bool fitsLatin1(const QString& text) {
+    for (const QChar c : text)
+        if (c.unicode() > 0xFF)
+            return false;
+    return true;
+}
+
+QByteArray withCrLf(const QByteArray& text) {
+    QByteArray lines;
+    lines.reserve(text.size() + text.count('\n'));
+    for (char c : text) {
+        if (c == '\n')
+            lines.append('\r');
+        lines.append(c);
+    }
+    return lines;
 }
 
 }  // namespace
@@ -49,7 +72,12 @@ QString safeNamePart(const QString& name) {
 
 FILE* openFile(const QString& path, const char* mode) {
 #ifdef _WIN32
-    return std::fopen(path.toLatin1().constData(), mode);
+    // The wide call: user names (and so application directories) hold letters
+    // that neither Latin-1 nor the ANSI code page can spell.
+    std::wstring wideMode;
+    for (const char* c = mode; *c; ++c)
+        wideMode += wchar_t(*c);
+    return _wfopen(reinterpret_cast<const wchar_t*>(path.utf16()), wideMode.c_str());
 #else
     return std::fopen(QFile::encodeName(path).constData(), mode);
 #endif
@@ -64,13 +92,7 @@ void closeFile(FILE*& file) {
 void textWrite(FILE* file, const QByteArray& text) {
     if (!file)
         return;
-    QByteArray lines;
-    lines.reserve(text.size() + text.count('\n'));
-    for (char c : text) {
-        if (c == '\n')
-            lines.append('\r');
-        lines.append(c);
-    }
+    const QByteArray lines = withCrLf(text);
     std::fwrite(lines.constData(), 1, size_t(lines.size()), file);
 }
 
@@ -79,16 +101,30 @@ void textPrintf(FILE* file, const char* format, ...) {
         return;
     va_list args;
     va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    const int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    if (length >= 0) {
-        std::vector<char> text(size_t(length) + 1);
-        std::vsnprintf(text.data(), text.size(), format, args);
-        textWrite(file, QByteArray(text.data(), length));
-    }
+    std::string text;
+    if (formatCLocale(&text, format, args))
+        textWrite(file, QByteArray(text.data(), int(text.size())));
     va_end(args);
+}
+
+bool appendNotesFile(const QString& path, const QString& text) {
+    QFile file(path);
+    QByteArray existing;
+    if (file.exists()) {
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        existing = file.readAll();
+        file.close();
+    }
+    const bool utf8File = existing.startsWith(kUtf8Mark);
+    if (utf8File || fitsLatin1(text)) {
+        const QByteArray bytes = withCrLf(utf8File ? text.toUtf8() : text.toLatin1());
+        return file.open(QIODevice::WriteOnly | QIODevice::Append) && file.write(bytes) == bytes.size();
+    }
+    // The first character beyond Latin-1: the whole file becomes UTF-8, replaced at once.
+    QSaveFile whole(path);
+    const QByteArray bytes = QByteArray(kUtf8Mark) + QString::fromLatin1(existing).toUtf8() + withCrLf(text.toUtf8());
+    return whole.open(QIODevice::WriteOnly) && whole.write(bytes) == bytes.size() && whole.commit();
 }
 
 bool copyVerified(const QString& source, const QString& destination) {

@@ -158,7 +158,10 @@ Run readRun(const QString& directory) {
     bool exists = false;
     const QByteArray notes = readSmallFile(dir.filePath(QStringLiteral("testNotes.txt")), &exists);
     if (exists) {
-        run.notes = QString::fromLatin1(notes).remove('\r');
+        // Latin-1 as always, or UTF-8 behind a byte-order mark once a note held
+        // a character Latin-1 lacks.
+        run.notes = (notes.startsWith("\xEF\xBB\xBF") ? QString::fromUtf8(notes.mid(3)) : QString::fromLatin1(notes))
+                        .remove('\r');
         static const QRegularExpression testName(QStringLiteral("^Test Name: (.*)$"),
                                                  QRegularExpression::MultilineOption);
         const QRegularExpressionMatch name = testName.match(run.notes);

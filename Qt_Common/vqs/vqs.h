@@ -215,6 +215,7 @@ public:
     std::function<std::vector<std::string>()> candidatePorts;
 
     // ---- firmware transfer ----
+    // `path` is UTF-8 (QString::toUtf8), so any user's directory can hold the image.
     VQSStatus updateFirmware(char* path);
     VQSStatus usbUpdateFirmware(char* path);
     VQSStatus uartUpdateFirmware(char* path);

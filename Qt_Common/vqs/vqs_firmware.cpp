@@ -62,7 +62,7 @@ const QRegularExpression& progressPattern() {
 
 // The image rule, logged when broken; checked before the sensor is touched.
 bool imageFitsSensor(const char* sensorName, const char* path) {
-    const QFileInfo info(QString::fromLatin1(path));
+    const QFileInfo info(QString::fromUtf8(path));
     if (!info.isFile() || !info.isReadable()) {
         qWarning("%s - Unable to find or access '%s'", sensorName, path);
         return false;
@@ -100,7 +100,7 @@ VQSStatus VQS::updateFirmware(char* path) {
 VQSStatus VQS::usbUpdateFirmware(char* path) {
     if (!imageFitsSensor(logName(), path))
         return VQS_FAILURE;
-    const QString filePath = QString::fromLatin1(path);
+    const QString filePath = QString::fromUtf8(path);
     const qint64 size = QFileInfo(filePath).size();
     if (size < 0) {
         qWarning() << logName() << "- Unable to file stats";
@@ -219,10 +219,24 @@ VQSStatus VQS::uartUpdateFirmware(char* path) {
 
     const QString port = portPath.empty() ? QStringLiteral("COM%1").arg(portNumber)
                                           : QString::fromStdString(portPath);
+    QProcess process;
+    QString image = QString::fromUtf8(path);
+#ifdef Q_OS_WIN
+    // The flasher reads its arguments in the ANSI code page, which cannot spell
+    // every user's name, and so not every directory of ours: it runs in the
+    // image's directory and is given the plain file name alone.
+    const QFileInfo imageInfo(image);
+    bool plainName = true;
+    for (const QChar c : imageInfo.fileName())
+        plainName = plainName && c.unicode() >= 0x20 && c.unicode() < 0x7F;
+    if (plainName) {
+        process.setWorkingDirectory(imageInfo.absolutePath());
+        image = imageInfo.fileName();
+    }
+#endif
     const QStringList arguments{QStringLiteral("-S"), QLatin1String(kFlasherRegion),
                                 QStringLiteral("-b"), QStringLiteral("115200"),
-                                QStringLiteral("-w"), QString::fromLatin1(path), port};
-    QProcess process;
+                                QStringLiteral("-w"), image, port};
     process.start(flasher, arguments, QIODevice::ReadWrite);
     if (!process.waitForStarted(kFlasherStartMs)) {
         qWarning().noquote() << logName() << "- flasher did not start:" << process.errorString();

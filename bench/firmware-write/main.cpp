@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    const QByteArray path = file.toLatin1();
+    const QByteArray path = file.toUtf8();
     const size_t chunks = (image.size() + 63) / 64;
 
     std::vector<Run> ptyRuns;

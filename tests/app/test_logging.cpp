@@ -1,4 +1,5 @@
 // The log record formats, file naming and the handler's behaviour under threads and bad paths.
+#include <QDir>
 #include <QFile>
 #include <QMessageLogContext>
 #include <QRegularExpression>
@@ -134,6 +135,18 @@ private slots:
 
         logFilePath.clear();  // before main has set it
         logMessageHandler(QtInfoMsg, QMessageLogContext(), "lost");
+    }
+
+    // A user whose name Latin-1 cannot spell: the log is still written, in UTF-8.
+    void unicodePathAndText()
+    {
+        const QString user = QString::fromUtf8("\u0141ukasz \u041e\u043b\u0435\u0433 \u674e");
+        QVERIFY(QDir(dir.path()).mkdir(user));
+        logFilePath = dir.filePath(user + "/log_14_05_09.txt");
+        logMessageHandler(QtInfoMsg, QMessageLogContext(), "run saved in " + user + QString::fromUtf8(" \u00b0C"));
+        QFile file(logFilePath);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), ("Info: run saved in " + user + QString::fromUtf8(" \u00b0C\n")).toUtf8());
     }
 
     void threadsKeepRecordsWhole()

@@ -182,6 +182,13 @@ private slots:
         QCOMPARE(run.secondsOf(run.events[3]), 121.0);
         QCOMPARE(run.problems, QStringList{"timelog.txt: skipped 1 line without a time stamp"});
 
+        // Notes that held a letter beyond Latin-1 were saved as UTF-8 behind a byte-order mark.
+        writeFile(path + "/testNotes.txt", "\xEF\xBB\xBF" "Test Name: T7\r\nAdditional Notes: \xC5\x81\xC3\xB3"
+                                           "d\xC5\xBA \xE6\x9D\x8E\r\n");
+        QCOMPARE(readRun(path).notes,
+                 QString::fromUtf8("Test Name: T7\nAdditional Notes: \u0141\u00f3d\u017a \u674e\n"));
+        QCOMPARE(readRun(path).testName, QStringLiteral("T7"));
+
         // Without a time log the directory's stamp stands for the start.
         QVERIFY(QFile::remove(path + "/timelog.txt"));
         QCOMPARE(readRun(path).started, QDateTime(QDate(2024, 3, 15), QTime(15, 0, 0)));

@@ -8,6 +8,7 @@
 
 #include "lumocustomplot.h"
 #include "recording_fixture.h"
+#include "runfiles.h"
 #include "runplots.h"
 #include "testnotedialog.h"
 
@@ -417,6 +418,42 @@ private slots:
         QVERIFY(readAll(target + '/' + saved[0] + "/testNotes.txt").startsWith("Test Name: ../../..\\evil:*\r\n"));
         QCOMPARE(dirsIn(appDir() + "/enc").size(), encBefore.size() + 1);
         QDir(appDir() + "/enc/" + saved[0]).removeRecursively();
+    }
+
+    // Notes typed with letters Latin-1 lacks keep every character; notes that
+    // Latin-1 holds are written as they always were, byte for byte.
+    void notesKeepEveryCharacter() {
+        removeSaved("SAV-UNI");
+        Bench bench(identity("SAV-UNI", 3, {{4, 1, 0, 0}}));
+        QVERIFY(bench.ok);
+        QVERIFY(bench.record(1));
+        QVERIFY(bench.stop());
+        bench.tab->on_pushButton_testNotes_clicked();
+        const QString analytes = QString::fromUtf8("CH\u2084 5 %LEL");
+        const QString notes = QString::fromUtf8("\u0141ukasz, Ji\u0159\u00ed, \u041e\u043b\u0435\u0433\nline 2: \u674e");
+        fillNotes(notesDialogOf("SAV-UNI"), "T8", analytes, QString::fromUtf8("J\u00fcrgen's lab"), notes);
+        QTemporaryDir target;
+        QCOMPARE(bench.tab->saveData(target.path()), 0);
+        const QStringList saved = dirsIn(target.path());
+        QCOMPARE(saved.size(), 1);
+        const QString expected = "Test Name: T8\r\nAnalyte(s) Description: " + analytes +
+                                 QString::fromUtf8("\r\nEnviro Description: J\u00fcrgen's lab\r\nAdditional Notes: ") +
+                                 QString(notes).replace("\n", "\r\n") + "\r\n";
+        const QByteArray bytes = "\xEF\xBB\xBF" + expected.toUtf8();
+        QCOMPARE(readAll(target.path() + '/' + saved[0] + "/testNotes.txt"), bytes);
+        QCOMPARE(readAll(appDir() + "/enc/" + saved[0] + "/testNotes.txt"), bytes);
+        QDir(appDir() + "/enc/" + saved[0]).removeRecursively();
+
+        // Appending: Latin-1 stays Latin-1 until a character beyond it comes;
+        // then what was there is kept, converted, and later text follows in UTF-8.
+        const QString file = target.filePath("notes.txt");
+        const QString latin = QString::fromUtf8("Gr\u00f6\u00dfe 5 \u00b0C\n");
+        QVERIFY(appendNotesFile(file, latin));
+        QCOMPARE(readAll(file), QByteArray("Gr\xf6\xdf" "e 5 \xb0" "C\r\n"));
+        const QString cyrillic = QString::fromUtf8("\u041e\u043b\u0435\u0433\n");
+        QVERIFY(appendNotesFile(file, cyrillic));
+        QVERIFY(appendNotesFile(file, latin));
+        QCOMPARE(readAll(file), "\xEF\xBB\xBF" + QString(latin + cyrillic + latin).replace("\n", "\r\n").toUtf8());
     }
 
     void clearTwice() {

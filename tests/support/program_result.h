@@ -14,8 +14,10 @@ struct ProgramResult {
     QJsonObject json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
 };
 
-inline ProgramResult runProgram(const QString& program, const QStringList& args, int timeoutMs = 180000) {
+inline ProgramResult runProgram(const QString& program, const QStringList& args, int timeoutMs = 180000,
+                                const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
     QProcess p;
+    p.setProcessEnvironment(env);
     p.start(program, args);
     ProgramResult r;
     if (!p.waitForFinished(timeoutMs)) {

@@ -1,8 +1,10 @@
 // vqs-ctl record against simulated sensors: its files are the page's files for
 // the same sensors and samples, and SIGTERM ends a run cleanly.
 #include <QComboBox>
+#include <QJsonArray>
 #include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QtTest>
 
 #include <functional>
@@ -11,6 +13,7 @@
 #include "cipher.h"
 #include "mainwindow.h"
 #include "portlister.h"
+#include "program_result.h"
 #include "record_pieces.h"
 #include "sim_link.h"
 #include "simulator.h"
@@ -80,6 +83,19 @@ void stepSamples(std::vector<Simulator*> sims, const std::function<QString(int)>
         }
         QTest::qWait(50);
     }
+}
+
+// A locale whose decimal point is a comma, compiled into `dir` without root
+// rights; empty when this machine cannot make one.
+QString decimalCommaLocale(const QTemporaryDir& dir) {
+    const QString localedef = QStandardPaths::findExecutable(QStringLiteral("localedef"));
+    if (localedef.isEmpty() || !dir.isValid())
+        return QString();
+    QProcess p;
+    p.start(localedef, {"-i", "de_DE", "-f", "UTF-8", dir.filePath("de_DE.UTF-8")});
+    p.waitForFinished(120000);
+    // localedef may warn and still write the locale: what counts is the file.
+    return QFileInfo::exists(dir.filePath("de_DE.UTF-8/LC_NUMERIC")) ? QStringLiteral("de_DE.UTF-8") : QString();
 }
 
 std::unique_ptr<Simulator> heldSensor(const Identity& id, const QTemporaryDir& links, const QString& name) {
@@ -176,6 +192,72 @@ private slots:
                 QCOMPARE(mine.value(line), page.value(line));
             QVERIFY(QDir(pageRun(i)).removeRecursively());
         }
+    }
+
+    // Under a locale that writes "2,75": the files keep '.' in every number, and
+    // the same tool reads the run and the parameter document back.
+    void decimalCommaLocaleKeepsNumbersReadable() {
+        QTemporaryDir locales, links, out;
+        const QString locale = decimalCommaLocale(locales);
+        if (locale.isEmpty())
+            QSKIP("localedef cannot build de_DE.UTF-8 here (install the 'locales' package)");
+        QProcessEnvironment german = QProcessEnvironment::systemEnvironment();
+        german.insert("LOCPATH", locales.path());
+        german.insert("LANG", locale);
+        german.insert("LC_ALL", locale);
+        // The locale really writes commas, so this run meets the fault.
+        QCOMPARE(runProgram("locale", {"-k", "decimal_point"}, 60000, german).out.trimmed(),
+                 QString("decimal_point=\",\""));
+
+        Options fast;
+        fast.samplePeriodMs = 200;
+        Simulator sim(Framing::Uart, identity("REC-DE", 3, {{4, 1, 0, 0}}), fast);
+        QVERIFY(openThroughLink(sim, links, "de"));
+        sim.start();
+        const QString port = QString::fromStdString(sim.path());
+        ProgramResult said =
+            runProgram(VQS_CTL_PATH, {"record", "--uart", "--cycles", "3", "--dir", out.path(), port}, 60000, german);
+        QVERIFY2(said.code == 0, qPrintable(said.err));
+        const QString runDir = runDirIn(out.path(), "REC-DE");
+
+        const QList<QByteArray> csv = readAll(runDir + "/vqsData.csv").split('\n');
+        QCOMPARE(csv.size(), 5);  // header, three rows, nothing after the last line feed
+        static const QRegularExpression customerRow(
+            "^\\d+\\.\\d{6}, -?\\d+, (-?\\d+\\.\\d{6}, ){3}\\d+, -?\\d+\\.\\d{6}\r$");
+        for (const QByteArray& row : csv.mid(1, 3))
+            QVERIFY2(customerRow.match(QString::fromLatin1(row)).hasMatch(), row.constData());
+        const QList<QByteArray> engineering =
+            decipherPieces(readAll(runDir + "/enc/vqsData.enc"), builtInPassPhrase).join().split('\n');
+        QCOMPARE(engineering.size(), 5);
+        // "2,439000": six decimals behind a comma.
+        static const QRegularExpression commaDecimals("\\d,\\d{6}(,|\\r|$)");
+        for (const QByteArray& row : engineering.mid(1, 3)) {
+            QVERIFY2(!commaDecimals.match(QString::fromLatin1(row)).hasMatch(), row.constData());
+            QVERIFY(row.count('.') >= 10);
+        }
+
+        // Read back under the same locale: the plot takes all three rows.
+        said = runProgram(VQS_CTL_PATH, {"plot", runDir, "--out", out.filePath("run.png"), "--json"}, 60000, german);
+        QVERIFY2(said.code == 0, qPrintable(said.err));
+        const QJsonArray runs = said.json().value("runs").toArray();
+        QCOMPARE(runs.size(), 1);
+        QCOMPARE(runs[0].toObject().value("rows").toInt(), 3);
+        QCOMPARE(runs[0].toObject().value("skipped").toInt(), 0);
+
+        // The parameter document: written as the C locale writes it, and read
+        // back to the same values (no change to make).
+        const ProgramResult plain = runProgram(VQS_CTL_PATH, {"params", "get", port, "--uart"}, 60000);
+        said = runProgram(VQS_CTL_PATH, {"params", "get", port, "--uart"}, 60000, german);
+        QVERIFY2(said.code == 0 && plain.code == 0, qPrintable(said.err + plain.err));
+        QCOMPARE(said.out, plain.out);
+        QVERIFY(QRegularExpression("\\d\\.\\d").match(said.out).hasMatch());
+        QFile document(out.filePath("params.json"));
+        QVERIFY(document.open(QIODevice::WriteOnly) && document.write(said.out.toUtf8()) > 0);
+        document.close();
+        said = runProgram(VQS_CTL_PATH, {"params", "set", port, document.fileName(), "--uart", "--dry-run"}, 60000,
+                          german);
+        QVERIFY2(said.code == 0, qPrintable(said.err));
+        QCOMPARE(said.out.trimmed(), QString("no change"));
     }
 
     void sigtermEndsARunCleanly() {

@@ -23,7 +23,9 @@ flags="-std=c++17 -Wall -Wextra -Werror -O2 -static -I$root/Qt_Common/vqs"
     "$root/Qt_Common/cipher/cipher.cpp" "$root/Qt_Common/cipher/cipher_win32.cpp" "$root/Qt_Common/cipher/cipher_portable.cpp" -ladvapi32
 g++ -std=c++17 -Wall -Wextra -Werror -O2 -I"$root/Qt_Common/cipher" -o "$out/cipher_corpus" "$root/tests/wine/cipher_corpus.cpp" \
     "$root/Qt_Common/cipher/cipher.cpp" "$root/Qt_Common/cipher/cipher_portable.cpp" -lnettle
-echo "wine: built wine_serial_test.exe and cipher_corpus (Windows and native)"
+"$cxx" $flags -I"$root/Qt_Common/recording" -o "$out/c_numbers.exe" "$root/tests/wine/c_numbers.cpp" \
+    "$root/Qt_Common/recording/cformat.cpp"
+echo "wine: built wine_serial_test.exe, c_numbers.exe and cipher_corpus (Windows and native)"
 
 if [ ! -x "$WINE" ]; then
     echo "wine: SKIPPED - $WINE not installed, Windows code compiled but not run"
@@ -62,6 +64,9 @@ status=0
 "$WINE" "$out/wine_serial_test.exe" uart COM5 || status=1
 "$WINE" "$out/wine_serial_test.exe" usb COM12 || status=1
 "$WINE" "$out/wine_serial_test.exe" missing COM7 || status=1
+
+# Run-file numbers under a decimal-comma locale.
+"$WINE" "$out/c_numbers.exe" || status=1
 
 # The CryptoAPI cipher against the portable one: every piece length 0..508, Latin-1 text.
 "$out/cipher_corpus" "$out/corpus-portable.bin"

@@ -97,8 +97,8 @@ int runFirmware(const Args& args, const Output& out) {
     sensor.userError = [&out](const QString& text, const QString& informative) {
         out.note(text + QStringLiteral(": ") + informative);
     };
-    // Latin-1, as the transfer reads the path.
-    QByteArray path = imageInfo.absoluteFilePath().toLatin1();
+    // UTF-8, as the transfer reads the path.
+    QByteArray path = imageInfo.absoluteFilePath().toUtf8();
     const VQSStatus written = sensor.updateFirmware(path.data());
     progress.end();
     sensor.disconnect();

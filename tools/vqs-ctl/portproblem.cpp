@@ -8,9 +8,8 @@
 #include <windows.h>
 
 PortProblem diagnosePort(const QString& path, QString* systemText) {
-    const QByteArray name = path.toLocal8Bit();
-    HANDLE handle = CreateFileA(name.constData(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t*>(path.utf16()), GENERIC_READ | GENERIC_WRITE, 0,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
         DCB dcb{};
         dcb.DCBlength = sizeof(dcb);

@@ -2,14 +2,13 @@
 //   vqs-decrypt [--pass-phrase TEXT] FILE
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 #endif
 
 #include "cipher.h"
@@ -25,9 +24,46 @@ int usage(FILE* out) {
     return out == stdout ? 0 : 1;
 }
 
-}  // namespace
+#ifdef _WIN32
+std::wstring wideOf(const std::string& utf8) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+    std::wstring wide(size_t(n > 0 ? n : 1), L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], n);
+    return wide;
+}
 
-int main(int argc, char** argv) {
+std::string utf8Of(const wchar_t* wide) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    std::string utf8(size_t(n > 0 ? n : 1), '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_UTF8, 0, wide, -1, &utf8[0], n, nullptr, nullptr);
+    utf8.resize(std::strlen(utf8.c_str()));
+    return utf8;
+}
+#endif
+
+// The whole file; false when it cannot be opened. On Windows the path (UTF-8
+// here) is opened by the wide call, so a user's name outside the ANSI code
+// page in it does no harm.
+bool readWholeFile(const char* path, std::vector<uint8_t>* data) {
+#ifdef _WIN32
+    FILE* file = _wfopen(wideOf(path).c_str(), L"rb");
+#else
+    FILE* file = std::fopen(path, "rb");
+#endif
+    if (!file)
+        return false;
+    uint8_t buffer[1 << 16];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        data->insert(data->end(), buffer, buffer + n);
+    const bool ok = !std::ferror(file);
+    std::fclose(file);
+    return ok;
+}
+
+int run(int argc, char** argv) {
     const char* passPhrase = builtInPassPhrase;
     const char* path = nullptr;
     for (int i = 1; i < argc; ++i) {
@@ -46,12 +82,11 @@ int main(int argc, char** argv) {
     if (!path)
         return usage(stderr);
 
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    std::vector<uint8_t> data;
+    if (!readWholeFile(path, &data)) {
         std::fprintf(stderr, "vqs-decrypt: cannot open %s\n", path);
         return 1;
     }
-    const std::vector<uint8_t> data{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 
     auto cipher = createRecordCipher();
     if (!cipher->init(passPhrase)) {
@@ -76,3 +111,23 @@ int main(int argc, char** argv) {
     }
     return 0;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// Wide arguments (linked with -municode), handed on as UTF-8.
+int wmain(int argc, wchar_t** wideArgv) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < argc; ++i)
+        texts.push_back(utf8Of(wideArgv[i]));
+    std::vector<char*> argv;
+    for (std::string& text : texts)
+        argv.push_back(&text[0]);
+    argv.push_back(nullptr);
+    return run(argc, argv.data());
+}
+#else
+int main(int argc, char** argv) {
+    return run(argc, argv);
+}
+#endif

@@ -289,10 +289,11 @@ int main(int argc, char** argv) {
             size_t c2 = s.find(':', c1 + 1);
             unsigned long long sd;
             if (!parseUnsigned(s.substr(0, c1).c_str(), &sd)) return fail("bad --random-faults seed");
-            char* end;
             std::string ps = s.substr(c1 + 1, c2 == std::string::npos ? std::string::npos : c2 - c1 - 1);
-            prob = strtod(ps.c_str(), &end);
-            if (*end || prob < 0 || prob > 1) return fail("bad --random-faults probability");
+            // '.' whatever the locale says.
+            const auto parsed = std::from_chars(ps.data(), ps.data() + ps.size(), prob);
+            if (parsed.ec != std::errc() || parsed.ptr != ps.data() + ps.size() || ps.empty() || prob < 0 || prob > 1)
+                return fail("bad --random-faults probability");
             if (c2 != std::string::npos) {
                 std::stringstream ks(s.substr(c2 + 1));
                 std::string k;
