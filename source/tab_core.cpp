@@ -31,6 +31,7 @@ TarnLiteSystemTab::TarnLiteSystemTab(QWidget* parent) : QWidget(parent), ui(new 
 
     setupPlots();
     setupValueLabels();
+    setupButtonColumn();
 
     testNoteDialog = new TestNoteDialog();
     sensor = new VQS();

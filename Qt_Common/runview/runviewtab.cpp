@@ -8,7 +8,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSplitter>
-#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -19,6 +18,7 @@
 #include "runfigure.h"
 #include "runplots.h"
 #include "runtablemodel.h"
+#include "savelocation.h"
 
 namespace {
 
@@ -59,8 +59,7 @@ void showRunProblem(const QString& text, const QString& informativeText) {
 RunViewTab::RunViewTab(Run first, QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("RunViewTab"));
     chooseDirectory = [this](const QString& caption) {
-        return QFileDialog::getExistingDirectory(this, caption,
-                                                 QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+        return QFileDialog::getExistingDirectory(this, caption, runplots::saveStartDirectory());
     };
     runs.push_back(std::make_unique<Run>(std::move(first)));
     const Run& run = *runs.front();
@@ -188,8 +187,10 @@ bool RunViewTab::addRun(const QString& directory) {
 }
 
 bool RunViewTab::savePictures(const QString& directory) {
-    if (runplots::writePictures(plotConc, plotEnviro, directory))
+    if (runplots::writePictures(plotConc, plotEnviro, directory)) {
+        emit picturesSaved(directory);
         return true;
+    }
     showRunProblem(QStringLiteral("Pictures Not Saved"),
                    QStringLiteral("Could not write the pictures into %1").arg(directory));
     return false;
