@@ -44,9 +44,6 @@ QColor stateColour(SensorSnapshot::State state) {
 
 // Legend rows per column; sixteen sensors fit in two columns.
 constexpr int kLegendRows = 8;
-// Height a window keeps for the page (and the bars above it) when the panel
-// is first docked.
-constexpr int kPageRoom = 480;
 // Room a cell needs around its text (margins, focus frame).
 constexpr int kCellPadding = 12;
 
@@ -131,14 +128,14 @@ AllSensorsPanel* AllSensorsPanel::addTo(QMainWindow* window, QTabWidget* tabs) {
     window->addDockWidget(Qt::BottomDockWidgetArea, dock);
     dock->hide();
     // A dock first opens at its contents' size hint, a strip under the page:
-    // the first time, give it enough height for a table and a plot, while a
-    // short window (a laptop's) keeps most of its height for the page.
+    // the first time, give it a third of the window for a table and a plot,
+    // leaving the page most of the height of a short (a laptop's) window.
     auto* sized = new QObject(dock);
     QObject::connect(dock, &QDockWidget::visibilityChanged, sized, [window, dock, sized](bool visible) {
         if (!visible || dock->isFloating())
             return;
-        const int height = std::min(window->height() * 45 / 100, window->height() - kPageRoom);
-        window->resizeDocks({dock}, {std::max(dock->minimumSizeHint().height(), height)}, Qt::Vertical);
+        window->resizeDocks({dock}, {std::max(dock->minimumSizeHint().height(), window->height() * 35 / 100)},
+                            Qt::Vertical);
         delete sized;
     });
 
