@@ -45,7 +45,6 @@ QColor stateColour(SensorSnapshot::State state) {
 
 // Legend rows per column; sixteen sensors fit in two columns.
 constexpr int kLegendRows = 8;
-constexpr int kFirstDockHeight = 340;
 // Room a cell needs around its text (margins, focus frame).
 constexpr int kCellPadding = 12;
 
@@ -101,8 +100,9 @@ AllSensorsPanel::AllSensorsPanel(QTabWidget* tabs, QWidget* parent)
     split->addWidget(rows);
     split->addWidget(concPlot);
     split->setChildrenCollapsible(false);
-    rows->setMinimumHeight(80);
-    concPlot->setMinimumHeight(160);
+    // Small enough that the docked panel and a page fit a 768-pixel screen.
+    rows->setMinimumHeight(60);
+    concPlot->setMinimumHeight(120);
     connect(split, &QSplitter::splitterMoved, this, [this] { userSplit = true; });
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -129,12 +129,14 @@ AllSensorsPanel* AllSensorsPanel::addTo(QMainWindow* window, QTabWidget* tabs) {
     window->addDockWidget(Qt::BottomDockWidgetArea, dock);
     dock->hide();
     // A dock first opens at its contents' size hint, a strip under the page:
-    // the first time, give it enough height for a table and a plot.
+    // the first time, give it a third of the window for a table and a plot,
+    // leaving the page most of the height of a short (a laptop's) window.
     auto* sized = new QObject(dock);
     QObject::connect(dock, &QDockWidget::visibilityChanged, sized, [window, dock, sized](bool visible) {
         if (!visible || dock->isFloating())
             return;
-        window->resizeDocks({dock}, {std::max(kFirstDockHeight, window->height() * 45 / 100)}, Qt::Vertical);
+        window->resizeDocks({dock}, {std::max(dock->minimumSizeHint().height(), window->height() * 35 / 100)},
+                            Qt::Vertical);
         delete sized;
     });
 
@@ -142,13 +144,16 @@ AllSensorsPanel* AllSensorsPanel::addTo(QMainWindow* window, QTabWidget* tabs) {
     toggle->setObjectName(QStringLiteral("action_allSensors"));
     toggle->setText(QStringLiteral("All sensors"));
     toggle->setToolTip(QStringLiteral("Every sensor's state, values and concentration curve"));
-    QMenu* view = window->menuBar()->addMenu(QStringLiteral("View"));
+    QMenu* view = window->menuBar()->addMenu(QStringLiteral("&View"));
     view->setObjectName(QStringLiteral("menuView"));
     view->addAction(toggle);
-    QToolBar* bar = window->addToolBar(QStringLiteral("Sensors"));
+    // Its one button sits at the end of the menu bar rather than on a row of
+    // its own, which a short screen needs for the page.
+    auto* bar = new QToolBar(QStringLiteral("Sensors"), window->menuBar());
     bar->setObjectName(QStringLiteral("toolBar_sensors"));
     bar->setMovable(false);
     bar->addAction(toggle);
+    window->menuBar()->setCornerWidget(bar, Qt::TopRightCorner);
     return panel;
 }
 

@@ -44,7 +44,8 @@ public:
     explicit AllSensorsPanel(QTabWidget* tabs, QWidget* parent = nullptr);
 
     // Puts the panel into a dock of the window (hidden at first) and its
-    // show/hide action into a "View" menu and a tool bar.
+    // show/hide action into a "View" menu and a tool button at the end of the
+    // menu bar.
     static AllSensorsPanel* addTo(QMainWindow* window, QTabWidget* tabs);
 
     // Adds the page's row and follows its snapshots until it is destroyed.

@@ -3,9 +3,11 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QKeySequence>
 #include <QMessageBox>
+#include <QStatusBar>
 
 #include "messagebox.h"
 #include "runviewtab.h"
@@ -31,7 +33,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(ui->tabWidget, &QTabWidget::tabCloseRequested, this, &MainWindow::removeSystem);
     allSensors = AllSensorsPanel::addTo(this, ui->tabWidget);
 
-    QAction* openRunAction = ui->menuFIle->addAction(QStringLiteral("Open Run..."));
+    QAction* openRunAction = ui->menuFIle->addAction(QStringLiteral("&Open Run..."));
     openRunAction->setObjectName(QStringLiteral("action_openRun"));
     openRunAction->setShortcut(QKeySequence::Open);
     connect(openRunAction, &QAction::triggered, this, [this] {
@@ -42,6 +44,15 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
         if (!directory.isEmpty())
             openRun(directory);
     });
+
+    ui->menuFIle->addSeparator();
+    QAction* quitAction = ui->menuFIle->addAction(QStringLiteral("&Quit"));
+    quitAction->setObjectName(QStringLiteral("action_quit"));
+    // The platform's Quit sequence is empty on Windows; Ctrl+Q everywhere.
+    quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quitAction->setMenuRole(QAction::QuitRole);
+    // Through close(), so quitting asks as closing the window does.
+    connect(quitAction, &QAction::triggered, this, &QWidget::close);
 
     addSystem(QString());
 }
@@ -58,6 +69,9 @@ void MainWindow::addSystem(QString tabName)
     auto* tab = new TarnLiteSystemTab(ui->tabWidget);
     ui->tabWidget->addTab(tab, tabName);
     allSensors->track(tab);
+    connect(tab, &TarnLiteSystemTab::dataSaved, this, [this](const QString& directory) {
+        statusBar()->showMessage(QStringLiteral("Data saved in %1").arg(QDir::toNativeSeparators(directory)));
+    });
     ui->tabWidget->setCurrentIndex(ui->tabWidget->count() - 1);
 }
 
@@ -69,6 +83,9 @@ RunViewTab* MainWindow::openRun(const QString& directory)
         return nullptr;
     }
     auto* tab = new RunViewTab(std::move(run), ui->tabWidget);
+    connect(tab, &RunViewTab::picturesSaved, this, [this](const QString& directory) {
+        statusBar()->showMessage(QStringLiteral("Pictures saved in %1").arg(QDir::toNativeSeparators(directory)));
+    });
     ui->tabWidget->addTab(tab, tab->title());
     ui->tabWidget->setCurrentWidget(tab);
     return tab;

@@ -35,6 +35,7 @@ TarnLiteSystemTab::TarnLiteSystemTab(QWidget* parent) : QWidget(parent), ui(new 
     // A type the sensor does not report is said in words that need two lines,
     // not a wider panel.
     ui->label_SensorType->setWordWrap(true);
+    setupButtonColumn();
 
     testNoteDialog = new TestNoteDialog();
     sensor = new VQS();

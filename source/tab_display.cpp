@@ -4,7 +4,9 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QScrollArea>
 #include <QSignalBlocker>
+#include <QScrollBar>
 
 #include <algorithm>
 #include <cmath>
@@ -38,6 +40,8 @@ const StatusLine kStatusLines[] = {
     {0x26, kStyleOrange, "Sensor Initializing"},
 };
 
+constexpr int kPlotMinimumHeight = 80;
+
 // Curves of the environment plot (shared with the run's pictures).
 using runplots::kEnviroCurves;
 
@@ -53,6 +57,46 @@ public:
         }
         return false;
     }
+};
+
+// Keeps a scroll area as wide as its content asks, plus its scroll bar while
+// that is shown: the content widens with a long port or version text but
+// never takes the scroll bar's room (its value labels would keep it).
+class ColumnWidth : public QObject {
+public:
+    explicit ColumnWidth(QScrollArea* area) : QObject(area), area(area) {
+        area->widget()->installEventFilter(this);
+        barHolder()->installEventFilter(this);
+        fit();
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const QEvent::Type type = event->type();
+        if (watched == barHolder()) {
+            if (type == QEvent::Show || type == QEvent::Hide)
+                fit();
+            return false;
+        }
+        if (type == QEvent::LayoutRequest || type == QEvent::Resize || type == QEvent::Show)
+            fit();
+        // Resized by the scroll area while its page was hidden, the content can
+        // be shown with its layout still at the old size; lay it out again.
+        QLayout* layout = area->widget()->layout();
+        if (type == QEvent::Show && layout && layout->geometry() != area->widget()->rect())
+            layout->invalidate();
+        return false;
+    }
+
+private:
+    // The scroll area shows and hides the bar's container, not the bar.
+    QWidget* barHolder() const { return area->verticalScrollBar()->parentWidget(); }
+    void fit() {
+        QWidget* content = area->widget();
+        int width = std::max(content->sizeHint().width(), content->minimumSizeHint().width());
+        if (!barHolder()->isHidden())
+            width += area->verticalScrollBar()->sizeHint().width();
+        area->setFixedWidth(width + 2 * area->frameWidth());
+    }
+    QScrollArea* area;
 };
 
 }  // namespace
@@ -82,6 +126,22 @@ void TarnLiteSystemTab::setupValueLabels() {
         label->setAttribute(Qt::WA_OpaquePaintEvent);
         label->installEventFilter(fill);
     }
+}
+
+void TarnLiteSystemTab::setupButtonColumn() {
+    // On a short screen the column scrolls instead of making the page (and the
+    // window) taller than the screen; a keyboard user tabbing through it has
+    // the focused button scrolled into view. Its width follows its content.
+    new ColumnWidth(ui->scrollArea_connection);
+    ui->scrollArea_connection->viewport()->setAutoFillBackground(false);
+    // Below this a plot is all axes and no curve; the page stops shrinking there.
+    ui->plot_conc->setMinimumHeight(kPlotMinimumHeight);
+    ui->plot_enviro->setMinimumHeight(kPlotMinimumHeight);
+}
+
+void TarnLiteSystemTab::enableRunDataButtons(bool enabled) {
+    ui->pushButton_saveData->setEnabled(enabled);
+    ui->pushButton_clearData->setEnabled(enabled);
 }
 
 double TarnLiteSystemTab::elapsedSeconds() const {
@@ -238,7 +298,7 @@ void TarnLiteSystemTab::applyRunUnit() {
 
 void TarnLiteSystemTab::showRunStarted() {
     ui->pushButton_start->setText(QStringLiteral("Stop"));
-    ui->pushButton_saveData->setEnabled(false);
+    enableRunDataButtons(false);
     ui->radioButton_lel->setEnabled(false);
     ui->radioButton_lel2->setEnabled(false);
     ui->radioButton_unit2->setEnabled(false);
@@ -288,7 +348,7 @@ void TarnLiteSystemTab::onVQSStopped() {
     }
     ui->pushButton_start->setEnabled(true);
     ui->pushButton_start->setText(QStringLiteral("Start"));
-    ui->pushButton_saveData->setEnabled(true);
+    enableRunDataButtons(true);
     ui->radioButton_unit2->setEnabled(false);
     setUnitButtonsAfterRun();
     setStatusLine(kStyleBlack, QStringLiteral("Idle"));

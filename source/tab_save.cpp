@@ -6,11 +6,11 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPointer>
-#include <QStandardPaths>
 
 #include "runfiles.h"
 #include "runplots.h"
 #include "runregistry.h"
+#include "savelocation.h"
 #include "tarnlitesystemtab.h"
 #include "testnotedialog.h"
 #include "ui_tarnlitesystemtab.h"
@@ -33,12 +33,12 @@ void TarnLiteSystemTab::on_pushButton_saveData_clicked() {
     QPointer<TarnLiteSystemTab> page(this);
     const QString directory = QFileDialog::getExistingDirectory(
         this, "Please choose a directory to save data",
-        QStandardPaths::writableLocation(QStandardPaths::DesktopLocation), QFileDialog::ShowDirsOnly);
+        runplots::saveStartDirectory(), QFileDialog::ShowDirsOnly);
     if (!page || shutDown || directory.isEmpty())
         return;
     if (saveData(directory) == 0 && page) {
         ui->pushButton_start->setEnabled(true);
-        ui->pushButton_saveData->setEnabled(false);
+        enableRunDataButtons(false);
     }
 }
 
@@ -137,6 +137,7 @@ int TarnLiteSystemTab::saveData(QString saveDirectory) {
     // saved even when they cannot be written.
     if (!runplots::writePictures(ui->plot_conc, ui->plot_enviro, saveDirectory))
         qWarning() << "could not write the run's plots into" << saveDirectory;
+    emit dataSaved(saveDirectory);
     return 0;
 }
 
@@ -181,6 +182,6 @@ void TarnLiteSystemTab::clearData() {
     }
     RunRegistry::releaseDirectory(recorder.tempDataDir, this);
 
-    ui->pushButton_saveData->setEnabled(false);
+    enableRunDataButtons(false);
     ui->pushButton_start->setEnabled(true);
 }

@@ -67,6 +67,8 @@ signals:
     // After each recorded cycle and on every change of run state (started,
     // recovering, lost, stopped) or of the identified sensor.
     void snapshotChanged(const SensorSnapshot& snapshot);
+    // A run was saved; `directory` holds its plain files.
+    void dataSaved(const QString& directory);
 
 public slots:
     void on_pushButton_scanPorts_clicked();
@@ -92,6 +94,10 @@ private:
     // ---- display (tab_display.cpp) ----
     void setupPlots();
     void setupValueLabels();
+    // The button column scrolls when the page is short (small screens).
+    void setupButtonColumn();
+    // Save Data and Clear Data: enabled while a finished run waits to be saved or thrown away.
+    void enableRunDataButtons(bool enabled);
     void updateDisplay();
     void resetDisplay();
     // Unit label and concUnit for a new run, by sensor type and unit buttons.

@@ -9,7 +9,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSplitter>
-#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -21,6 +20,7 @@
 #include "runfigure.h"
 #include "runplots.h"
 #include "runtablemodel.h"
+#include "savelocation.h"
 
 namespace {
 
@@ -55,8 +55,7 @@ void showRunProblem(QWidget* parent, const QString& text, const QString& informa
 RunViewTab::RunViewTab(Run first, QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("RunViewTab"));
     chooseDirectory = [this](const QString& caption) {
-        return QFileDialog::getExistingDirectory(this, caption,
-                                                 QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+        return QFileDialog::getExistingDirectory(this, caption, runplots::saveStartDirectory());
     };
     runs.push_back(std::make_unique<Run>(std::move(first)));
     const Run& run = *runs.front();
@@ -190,8 +189,10 @@ bool RunViewTab::addRun(const QString& directory) {
 }
 
 bool RunViewTab::savePictures(const QString& directory) {
-    if (runplots::writePictures(plotConc, plotEnviro, directory))
+    if (runplots::writePictures(plotConc, plotEnviro, directory)) {
+        emit picturesSaved(directory);
         return true;
+    }
     showRunProblem(this, QStringLiteral("Pictures Not Saved"),
                    QStringLiteral("Could not write the pictures into %1").arg(directory));
     return false;

@@ -47,6 +47,10 @@ public:
     // tests, which cannot answer the platform's dialog.
     std::function<QString(const QString& caption)> chooseDirectory;
 
+signals:
+    // Pictures were written into `directory`.
+    void picturesSaved(const QString& directory);
+
 private:
     void onAddRunClicked();
     void onSavePicturesClicked();

@@ -160,7 +160,19 @@ private slots:
         const QRect firstRow = table->visualRect(table->model()->index(0, Col::ColName));
         QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, firstRow.center());
         QCOMPARE(tabs->currentWidget(), first);
+        // Identified while hidden, its button column is laid out at its new size when shown.
+        auto* column = part<QWidget>(first, "frame_connection");
+        QCoreApplication::sendPostedEvents(column, QEvent::LayoutRequest);
+        QCOMPARE(column->layout()->geometry(), column->rect());
         saveScreenshot(&window, QStringLiteral("all-sensors-recovered.png"));
+        // Mid-run, on a 1366x768 laptop screen (less task bar and title bar).
+        // The column's content keeps its width when it starts to scroll.
+        const int columnWidth = column->width();
+        const QSize laptop(1350, 680);
+        window.resize(laptop);
+        QTRY_COMPARE(window.size(), laptop);
+        saveScreenshot(&window, QStringLiteral("all-sensors-1366x768.png"));
+        QCOMPARE(column->width(), columnWidth);
 
         // The USB sensor goes for good: lost, until its run's box is answered.
         usb->addFault(vqssim::Fault::onCommand(vqssim::FaultKind::HangUp, vqssim::cmd::UsbAnswer));

@@ -102,7 +102,7 @@ private slots:
                                            quickOptions());
         QVERIFY(sim);
         MainWindow window;
-        window.resize(1100, 720);
+        window.resize(1100, 880);  // the whole button column in sight, for the README
         window.show();
         TarnLiteSystemTab* tab = currentTab(window);
         BoxAnswerer boxes;

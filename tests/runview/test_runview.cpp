@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QImage>
 #include <QMenu>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -203,6 +204,9 @@ private slots:
         for (const char* name : {"vqsConc.png", "vqsConc.pdf", "vqsEnviro.png", "vqsEnviro.pdf"})
             QVERIFY2(QFileInfo(pictures.filePath(name)).size() > 0, name);
         QVERIFY(!QImage(pictures.filePath("vqsConc.png")).isNull());
+        // The window says where they went.
+        QCOMPARE(window.statusBar()->currentMessage(),
+                 "Pictures saved in " + QDir::toNativeSeparators(pictures.path()));
 
         QTest::qWait(50);  // let the queued replots paint before the picture is taken
         const QString shots = QStringLiteral(VQS_BINARY_DIR "/screenshots");

@@ -10,6 +10,7 @@
 #include "recording_fixture.h"
 #include "runfiles.h"
 #include "runplots.h"
+#include "savelocation.h"
 #include "testnotedialog.h"
 
 using namespace rec;
@@ -150,6 +151,13 @@ private slots:
         QVERIFY(!ok->isEnabled());
         QTest::keyClicks(name, "T7");
         analytes->setText("CH4");
+        // Tab leaves the notes editor for OK instead of entering a tab character.
+        QApplication::setActiveWindow(&dialog);
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        notes->setFocus();
+        QTest::keyClick(notes, Qt::Key_Tab);
+        QTRY_COMPARE(QApplication::focusWidget(), ok);
+        QVERIFY(notes->toPlainText().isEmpty());
         QVERIFY(dialog.testName.isEmpty());  // stored only on OK
         QTest::mouseClick(ok, Qt::LeftButton);
         QCOMPARE(dialog.testName, QString("T7"));
@@ -183,19 +191,23 @@ private slots:
         fillNotes(dialog, "T7", "50% CH4 %s %d", "lab", "line 1\nline 2: 100%");
 
         QTemporaryDir target;
+        QSignalSpy saved(bench.tab.get(), &TarnLiteSystemTab::dataSaved);
         const QDateTime before = QDateTime::currentDateTime();
         QCOMPARE(bench.tab->saveData(target.path()), 0);
         const QDateTime after = QDateTime::currentDateTime();
 
         // Directory names: the save time's stamp, the listed sensor name, the test name.
-        const QStringList saved = dirsIn(target.path());
-        QCOMPARE(saved.size(), 1);
-        QVERIFY(saved[0].endsWith(" SAV-1_T7"));
-        const QDateTime stamp = QDateTime::fromString(saved[0].left(17), "yyyy_MM_dd-HHmmss");
+        const QStringList savedDirs = dirsIn(target.path());
+        QCOMPARE(savedDirs.size(), 1);
+        QVERIFY(savedDirs[0].endsWith(" SAV-1_T7"));
+        const QDateTime stamp = QDateTime::fromString(savedDirs[0].left(17), "yyyy_MM_dd-HHmmss");
         QVERIFY(stamp.isValid());
         QVERIFY(stamp >= before.addMSecs(-before.time().msec()) && stamp <= after);
-        const QString customer = target.path() + '/' + saved[0];
-        const QString encrypted = appDir() + "/enc/" + saved[0];
+        const QString customer = target.path() + '/' + savedDirs[0];
+        const QString encrypted = appDir() + "/enc/" + savedDirs[0];
+        // The page says where the plain files went.
+        QCOMPARE(saved.size(), 1);
+        QCOMPARE(saved.first().first().toString(), customer);
         QVERIFY(QDir(encrypted).exists());
 
         QCOMPARE(filesIn(customer), QStringList({"testNotes.txt", "timelog.txt", "vqsConc.pdf", "vqsConc.png", "vqsData.csv",
@@ -456,18 +468,51 @@ private slots:
         QCOMPARE(readAll(file), "\xEF\xBB\xBF" + QString(latin + cyrillic + latin).replace("\n", "\r\n").toUtf8());
     }
 
+    // The directory choosers start on the desktop, or at home where there is none.
+    void saveStartsOnTheDesktopOrAtHome() {
+        QTemporaryDir home;
+        const QByteArray oldHome = qgetenv("HOME"), oldConfig = qgetenv("XDG_CONFIG_HOME");
+        qputenv("HOME", QFile::encodeName(home.path()));
+        qunsetenv("XDG_CONFIG_HOME");
+        const QString bare = runplots::saveStartDirectory();
+        QDir(home.path()).mkdir("Desktop");
+        const QString desktop = runplots::saveStartDirectory();
+        qputenv("HOME", oldHome);
+        if (!oldConfig.isEmpty())
+            qputenv("XDG_CONFIG_HOME", oldConfig);
+        QCOMPARE(bare, home.path());
+        QCOMPARE(desktop, home.path() + "/Desktop");
+    }
+
     void clearTwice() {
         removeSaved("SAV-CLR");
         Bench bench(identity("SAV-CLR", 3, {{4, 1, 0, 0}}));
         QVERIFY(bench.ok);
+        QVERIFY(!bench.button("pushButton_clearData")->isEnabled());
         QVERIFY(bench.record(1));
+        QVERIFY(!bench.button("pushButton_clearData")->isEnabled());  // not while it runs
         QVERIFY(bench.stop());
         const QString runDir = findDir(appDir() + "/TempData", " SAV-CLR");
         QVERIFY(QDir(runDir).exists());
         const uint32_t clearsBefore = bench.sim.historyClears();
+        // The page's Clear Data button asks first; Cancel keeps the run.
+        QPushButton* clear = bench.button("pushButton_clearData");
+        QVERIFY(clear->isEnabled());
+        {
+            BoxAnswerer boxes(QMessageBox::Cancel);
+            QTest::mouseClick(clear, Qt::LeftButton);
+            QCOMPARE(boxes.texts(), QStringList{"Clear Data?"});
+            QCOMPARE(boxes.seen.first().defaultButton, QMessageBox::Cancel);
+            QCOMPARE(boxes.seen.first().styleSheet, QString("QLabel{min-width: 250px;}"));
+        }
+        QVERIFY(QDir(runDir).exists());
+        QVERIFY(bench.button("pushButton_saveData")->isEnabled());
         BoxAnswerer boxes;
-        bench.tab->clearData();
+        QTest::mouseClick(clear, Qt::LeftButton);
+        QCOMPARE(boxes.texts(), QStringList{"Clear Data?"});
+        boxes.seen.clear();
         QVERIFY(!QDir(runDir).exists());
+        QVERIFY(!clear->isEnabled());
         QCOMPARE(bench.label("label_time"), QString("00h:00m:00s"));
         QCOMPARE(bench.label("label_cycles"), QString("0"));
         QCOMPARE(bench.sensor()->cycleCount, 0u);
