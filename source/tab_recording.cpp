@@ -22,7 +22,7 @@ int TarnLiteSystemTab::startRun() {
     // The sensor still runs (its stop has not finished): carry on in the same files.
     if (runInProgress || sensor->isRunning()) {
         clearData();  // refused with its message while the sensor runs
-        return sensor->cycleCount != 0 ? reopenRunFiles() : 1;
+        return session->rows() != 0 ? reopenRunFiles() : 1;
     }
 
     // A run that was neither saved nor cleared is only discarded when the user says so.
@@ -78,10 +78,6 @@ bool TarnLiteSystemTab::hasUnsavedRun() const {
     return !recorder.csvDataPath.isEmpty() && QFile::exists(recorder.csvDataPath);
 }
 
-int32_t TarnLiteSystemTab::recordedCycle() const {
-    return RunRecorder::cycleNumber(*sensor);
-}
-
 int TarnLiteSystemTab::openRunFiles() {
     return reportOpenResult(recorder.openRunFiles(*sensor, reportsInPpm(*sensor)));
 }
@@ -105,17 +101,6 @@ int TarnLiteSystemTab::reportOpenResult(int result) {
 
 void TarnLiteSystemTab::closeRunFiles() {
     recorder.closeRunFiles();
-}
-
-void TarnLiteSystemTab::writeDataRow() {
-    const double time = double(elapsedTimer->isValid() ? elapsedTimer->elapsed() : 0) / 1000.0;
-    recorder.writeDataRow(time, recordedCycle(), *sensor);
-    // Copies: the record is packed, its floats may sit at any address.
-    const float midCompNorm = sensor->answer.midCompNorm;
-    const float maxCompNorm = sensor->answer.maxCompNorm;
-    midCompNormHistory->append(midCompNorm);
-    maxCompNormHistory->append(maxCompNorm);
-    showTimeAndCycles();
 }
 
 void TarnLiteSystemTab::writeTimeLog(QString event) {

@@ -159,6 +159,7 @@ void TarnLiteSystemTab::clearData() {
     }
     elapsedTimer->invalidate();
     sensor->cycleCount = 0;
+    session->resetRows();
     ui->label_time->setText("00h:00m:00s");
     ui->label_cycles->setText("0");
     midCompNormHistory->clear();
