@@ -147,13 +147,14 @@ void TarnLiteSystemTab::onSensorPortMoved(QString portPath) {
     if (shutDown || !runInProgress)
         return;
     const QString name = PortLister::nameOfPath(portPath);
-    if (name.isEmpty() || name == runPort)
+    if (name.isEmpty() || name == runPort.name())
         return;
     // The run now holds the new port, so other pages' scans and selections
     // leave it alone, and frees the old one.
-    RunRegistry::releasePort(runPort, this);
-    runPort = name;
-    RunRegistry::claimPort(runPort, this);
+    RunRegistry::Reservation hold = RunRegistry::reservePort(name, this);
+    if (!hold)
+        qWarning().noquote() << "run moved to" << name << "which another page holds";
+    runPort = std::move(hold);
 
     // The run's entry names the port its sensor answers at. An entry of the
     // scan that named that port is stale: its sensor is this one now.

@@ -285,8 +285,7 @@ void TarnLiteSystemTab::onRunEnded(bool failed, bool lost) {
     setUnitButtonsAfterRun();
     statusShown = QStringLiteral("Idle");
     setStatusLine(kStyleBlack, statusShown);
-    RunRegistry::releasePort(runPort, this);
-    runPort.clear();
+    runPort = {};
     if (runInProgress) {
         runInProgress = false;
         ui->pushButton_scanPorts->setEnabled(true);

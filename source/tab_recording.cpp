@@ -65,12 +65,24 @@ int TarnLiteSystemTab::startRun() {
         removeDirectoryFiles(runEncDir);
         removeDirectoryFiles(runDir);
     }
-    RunRegistry::releaseDirectory(recorder.tempDataDir, this);
-    RunRegistry::claimDirectory(runDir, this);
+    RunRegistry::Reservation directory = RunRegistry::reserveDirectory(runDir, this);
+    RunRegistry::Reservation port = RunRegistry::reservePort(portNameOfEntry(entry), this);
+    if (!directory || !port) {
+        // Taken by another page meanwhile: its run is left alone.
+        messageBox(directory ? "Port In Use" : "Directory In Use",
+                   directory ? QString("Another tab runs the sensor on %1.").arg(portNameOfEntry(entry))
+                             : QString("Another tab records into %1.").arg(QDir::toNativeSeparators(runDir)),
+                   "QLabel{min-width: 500px;}");
+        return 1;
+    }
+    runDirectory = std::move(directory);
     recorder.setRunDirectory(runDir);
-    runPort = portNameOfEntry(entry);
-    RunRegistry::claimPort(runPort, this);
-    return openRunFiles();
+    runPort = std::move(port);
+    if (openRunFiles() != 0) {
+        runPort = {};  // nothing runs on it
+        return 1;
+    }
+    return 0;
 }
 
 bool TarnLiteSystemTab::hasUnsavedRun() const {

@@ -180,7 +180,7 @@ void TarnLiteSystemTab::clearData() {
         removeDirectoryFiles(recorder.encDataDir);
         removeDirectoryFiles(recorder.tempDataDir);
     }
-    RunRegistry::releaseDirectory(recorder.tempDataDir, this);
+    runDirectory = {};
 
     ui->pushButton_saveData->setEnabled(false);
     ui->pushButton_start->setEnabled(true);

@@ -15,6 +15,7 @@
 
 
 #include "runrecorder.h"
+#include "runregistry.h"
 #include "runsession.h"
 #include "sensorsnapshot.h"
 
@@ -263,8 +264,10 @@ private:
     QString probingPort;
     // The entry whose sensor the sensor object was last identified from.
     QString identifiedEntry;
-    // The port and run directory this page's run holds (see runregistry.h).
-    QString runPort;
+    // The port this page's run holds and the run directory it writes (see
+    // runregistry.h): released when replaced or reset.
+    RunRegistry::Reservation runPort;
+    RunRegistry::Reservation runDirectory;
     bool shutDown = false;
     // What the page shows, kept as values for views over all pages (the
     // status line's text separately: a lost run's snapshot says so instead).
