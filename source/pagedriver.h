@@ -55,8 +55,8 @@ inline bool startSensor(TarnLiteSystemTab* tab, const QString& name, int waitMs 
     if (!start->isEnabled())
         return false;
     start->click();
-    runLoop(waitMs, [tab] { return tab->sensorObject()->cycleCount >= 1; });
-    return tab->sensorObject()->cycleCount >= 1;
+    runLoop(waitMs, [tab] { return tab->recordedCycles() >= 1; });
+    return tab->recordedCycles() >= 1;
 }
 
 }  // namespace pagedriver

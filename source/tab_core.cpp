@@ -11,6 +11,7 @@
 #include "lumocustomplot.h"
 #include "messagebox.h"
 #include "portlister.h"
+#include "sensoridentity.h"
 #include "runregistry.h"
 #include "tarnlitesystemtab.h"
 #include "testnotedialog.h"
@@ -38,34 +39,29 @@ TarnLiteSystemTab::TarnLiteSystemTab(QWidget* parent) : QWidget(parent), ui(new 
     setupButtonColumn();
 
     testNoteDialog = new TestNoteDialog();
-    sensor = new VQS();
     networkManager = new QNetworkAccessManager();
     elapsedTimer = new QElapsedTimer();
+    session = new RunSession(&recorder, elapsedTimer);
+    sensor = session->sensor();
     midCompNormHistory = new QList<float>();
     maxCompNormHistory = new QList<float>();
 
-    connect(this, &TarnLiteSystemTab::start, sensor, &VQS::startVQS);
-    connect(this, &TarnLiteSystemTab::stop, sensor, &VQS::stopVQS);
-    connect(sensor, &VQS::VQSWorkComplete, this, &TarnLiteSystemTab::onVQSWorkComplete);
-    connect(sensor, &VQS::VQSStopped, this, &TarnLiteSystemTab::onVQSStopped);
-    connect(sensor, &VQS::VQSFWChunkWritten, this, &TarnLiteSystemTab::onVQSFWChunkWritten);
-    // Where a lost sensor was found again belongs in the run's time log.
-    connect(sensor, &VQS::VQSUpdateTimeLog, this, &TarnLiteSystemTab::writeTimeLog, Qt::QueuedConnection);
-    connect(sensor, &VQS::VQSRecovering, this, [this] {
-        if (!shutDown && runInProgress)
+    // The page is one subscriber of its run: samples, state and the end.
+    connect(session, &RunSession::sampleArrived, this, &TarnLiteSystemTab::onSample);
+    connect(session, &RunSession::runEnded, this, &TarnLiteSystemTab::onRunEnded);
+    connect(session, &RunSession::stateChanged, this, [this](RunSession::State state) {
+        if (state == RunSession::State::Recovering && !shutDown && runInProgress)
             publishSnapshot(SensorSnapshot::State::Recovering);
     });
-    connect(sensor, &VQS::VQSPortMoved, this, &TarnLiteSystemTab::onSensorPortMoved, Qt::QueuedConnection);
+    connect(session, &RunSession::portMoved, this, &TarnLiteSystemTab::onSensorPortMoved);
+    connect(sensor, &VQS::VQSFWChunkWritten, this, &TarnLiteSystemTab::onVQSFWChunkWritten);
     connect(networkManager, &QNetworkAccessManager::finished, this, &TarnLiteSystemTab::onReplyFinished);
 
-    // The ports a lost sensor may have moved to: the scan's candidates of the
-    // sensor's framing. Asked on the worker thread, during recovery only.
-    VQS* device = sensor;
-    sensor->candidatePorts = [device]() { return PortLister::candidatePaths(device->transport); };
-
-    workerThread = new QThread();
-    sensor->moveToThread(workerThread);
-    workerThread->start(QThread::InheritPriority);
+    // What the form shows before any sensor or run.
+    shown.unit = ui->label_flamConcUnit->text();
+    shown.gas = ui->label_flamID->text();
+    shown.concentrationText = ui->label_flamConc->text();
+    statusShown = ui->label_status->text();
 
     ui->radioButton_unit2->setVisible(false);
 }
@@ -81,14 +77,13 @@ void TarnLiteSystemTab::shutdown() {
     shutDown = true;
 
     // Nothing the worker still reports may reach this page any more.
+    QObject::disconnect(session, nullptr, this, nullptr);
     QObject::disconnect(sensor, nullptr, this, nullptr);
-    QObject::disconnect(this, nullptr, sensor, nullptr);
 
-    if (workerThread) {
-        shutDownSensorThread(sensor, workerThread, kWorkerStopWaitMs);
-        sensor = nullptr;
-        workerThread = nullptr;
-    }
+    session->shutDown(kWorkerStopWaitMs);
+    delete session;
+    session = nullptr;
+    sensor = nullptr;
 
     closeRunFiles();
 
@@ -139,32 +134,28 @@ void TarnLiteSystemTab::on_pushButton_start_toggled(bool checked) {
     applyRunUnit();
     showRunStarted();
     runInProgress = true;
-    sensor->stopRequested = false;
-    emit start();
-    writeTimeLog(QStringLiteral("Started"));
+    session->begin();
     ui->plot_conc->userControlled = false;
     ui->plot_enviro->userControlled = false;
     publishRunStart();
 }
 
 void TarnLiteSystemTab::requestStop() {
-    // Raised before the queued stop, so a UART cycle waiting for a new sample
-    // ends within one poll and lets the stop run.
-    sensor->stopRequested = true;
-    emit stop();
+    session->requestStop();
 }
 
 void TarnLiteSystemTab::onSensorPortMoved(QString portPath) {
     if (shutDown || !runInProgress)
         return;
     const QString name = PortLister::nameOfPath(portPath);
-    if (name.isEmpty() || name == runPort)
+    if (name.isEmpty() || name == runPort.name())
         return;
     // The run now holds the new port, so other pages' scans and selections
     // leave it alone, and frees the old one.
-    RunRegistry::releasePort(runPort, this);
-    runPort = name;
-    RunRegistry::claimPort(runPort, this);
+    RunRegistry::Reservation hold = RunRegistry::reservePort(name, this);
+    if (!hold)
+        qWarning().noquote() << "run moved to" << name << "which another page holds";
+    runPort = std::move(hold);
 
     // The run's entry names the port its sensor answers at. An entry of the
     // scan that named that port is stale: its sensor is this one now.
@@ -201,13 +192,28 @@ void TarnLiteSystemTab::onSensorPortMoved(QString portPath) {
 void TarnLiteSystemTab::onVQSWorkComplete() {
     if (shutDown)
         return;
-    // Only a cycle that brought a new, good answer is shown and recorded: a
-    // failed one would repeat the last sample.
-    if (RunRecorder::cycleIsRecordable(*sensor)) {
-        ++sensor->cycleCount;
-        updateDisplay();
-        writeDataRow();
-        publishCycle();
-    }
-    QMetaObject::invokeMethod(sensor, "doWork", Qt::QueuedConnection);
+    // The idle object's own unit settings stand for the run's.
+    session->setUnit(sensor->concUnit, reportsInPpm(*sensor));
+    session->deliver(sensor->takeSample());
+}
+
+void TarnLiteSystemTab::onVQSStopped() {
+    if (shutDown)
+        return;
+    session->finish(sensor->commFailed != 0);
+}
+
+void TarnLiteSystemTab::onSample(const Sample& sample) {
+    // Only a cycle that brought a new, good answer is shown: a failed one
+    // would repeat the last sample.
+    if (shutDown || !sample.recorded())
+        return;
+    updateDisplay(sample);
+    // Copies: the record is packed, its floats may sit at any address.
+    const float midCompNorm = sample.answer.midCompNorm;
+    const float maxCompNorm = sample.answer.maxCompNorm;
+    midCompNormHistory->append(midCompNorm);
+    maxCompNormHistory->append(maxCompNorm);
+    showTimeAndCycles(sample.cycle);
+    publishCycle(sample);
 }

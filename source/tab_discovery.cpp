@@ -142,6 +142,7 @@ void TarnLiteSystemTab::resetIdentification() {
     ui->label_fwVersion->clear();
     ui->label_calDate->clear();
     ui->label_SensorName->clear();
+    shown.name.clear();
     ui->label_SensorType->clear();
     ui->label_sku->clear();
     ui->pushButton_start->setEnabled(false);
@@ -183,6 +184,7 @@ void TarnLiteSystemTab::on_comboBox_ports_currentIndexChanged(int) {
 
     const QString name = QString::fromLatin1(sensor->sensorName);
     ui->label_SensorName->setText(name);
+    shown.name = name;
     ui->label_SensorType->setText(sensorTypeDescription(*sensor));
     ui->label_sku->setText(QString::fromLatin1(sensor->sensorSku));
     if (tabWidget && tabWidget->indexOf(this) >= 0)
@@ -197,13 +199,15 @@ void TarnLiteSystemTab::on_comboBox_ports_currentIndexChanged(int) {
     if (!selfTestPassed()) {
         ui->pushButton_start->setEnabled(false);
         ui->label_status->setStyleSheet(QLatin1String(kStyleRed));
-        ui->label_status->setText(QString::fromLatin1(sensor->statusText));
+        statusShown = QString::fromLatin1(sensor->statusText);
+        ui->label_status->setText(statusShown);
         messageBox(QStringLiteral("Sensor Failure"), QStringLiteral("Failed 'Power On Self Test' (POST)."),
                    "QLabel{min-width: 300px;}");
         return;
     }
     ui->label_status->setStyleSheet(QLatin1String(kStyleGreen));
-    ui->label_status->setText(QStringLiteral("Sensor ready"));
+    statusShown = QStringLiteral("Sensor ready");
+    ui->label_status->setText(statusShown);
     if (swCompatible()) {
         ui->pushButton_start->setEnabled(true);
     } else {
@@ -230,6 +234,7 @@ void TarnLiteSystemTab::offerUnits() {
         ui->radioButton_unit2->setChecked(true);
         ui->radioButton_unit2->setVisible(true);
         ui->label_flamConcUnit->setText(QStringLiteral("PPM"));
+        shown.unit = QStringLiteral("PPM");
     } else {
         ui->radioButton_lel->setEnabled(true);
         ui->radioButton_lel->setChecked(true);

@@ -155,9 +155,9 @@ QString TarnLiteSystemTab::elapsedText(qint64 ms) {
         .arg((ms / 1000) % 60, 2, 10, QLatin1Char('0'));
 }
 
-void TarnLiteSystemTab::showTimeAndCycles() {
+void TarnLiteSystemTab::showTimeAndCycles(int32_t cycle) {
     setValueText(ui->label_time, elapsedText(elapsedTimer->isValid() ? elapsedTimer->elapsed() : 0));
-    setValueText(ui->label_cycles, QString::number(recordedCycle()));
+    setValueText(ui->label_cycles, QString::number(cycle));
 }
 
 void TarnLiteSystemTab::setValueText(QLabel* label, const QString& text) {
@@ -199,22 +199,22 @@ void TarnLiteSystemTab::resizeEvent(QResizeEvent* event) {
         layout()->activate();  // place them before anything is painted
 }
 
-void TarnLiteSystemTab::updateDisplay() {
-    const answer_t& a = sensor->answer;
+void TarnLiteSystemTab::updateDisplay(const Sample& sample) {
+    const answer_t& a = sample.answer;
 
-    const uint8_t code = sensor->lastReplyHeader.status;
+    const uint8_t code = sample.status;
     const StatusLine* line = nullptr;
     for (const StatusLine& candidate : kStatusLines)
         if (candidate.code == code)
             line = &candidate;
-    setStatusLine(line ? line->style : kStyleRed,
-                  line ? QString::fromLatin1(line->text) : QString::fromLatin1(sensor->statusText));
+    statusShown = line ? QString::fromLatin1(line->text) : sample.statusText;
+    setStatusLine(line ? line->style : kStyleRed, statusShown);
 
-    sensor->gasNameFromId(a.gasId);
-    setValueText(ui->label_flamID, QString::fromLatin1(sensor->gasName));
+    shown.gas = RunSession::gasText(a.gasId);
+    setValueText(ui->label_flamID, shown.gas);
     const double conc = a.concentration;
-    setValueText(ui->label_flamConc, reportsInPpm(*sensor) ? QString::number(static_cast<int>(conc))
-                                                                             : QString::number(conc, 'f', 1));
+    shown.concentrationText = RunSession::concentrationText(conc, session->ppm());
+    setValueText(ui->label_flamConc, shown.concentrationText);
 
     const double key = elapsedSeconds();
     LumoCustomPlot* concPlot = ui->plot_conc;
@@ -278,22 +278,15 @@ void TarnLiteSystemTab::setStatusLine(const char* styleSheet, const QString& tex
 }
 
 void TarnLiteSystemTab::applyRunUnit() {
-    struct UnitChoice {
-        const char* label;
-        uint8_t code;
-    };
-    UnitChoice choice{"%VOL", 1};
-    if (reportsInPpm(*sensor))
-        choice = {"PPM", 3};
-    else if (sensor->useVolUnit)
-        choice = {"%VOL", 1};
-    else if (ui->radioButton_lel->isChecked())
-        choice = {"%LEL(ISO)", 0};
-    else if (ui->radioButton_lel2->isChecked())
-        choice = {"%LEL(IEC)", 2};
-    ui->label_flamConcUnit->setText(QLatin1String(choice.label));
-    runplots::setConcUnit(ui->plot_conc, QLatin1String(choice.label));
-    sensor->concUnit = choice.code;
+    // Neither LEL button checked (never so with the form's group): %VOL, as always.
+    const bool ppm = reportsInPpm(*sensor);
+    const bool lelChosen = ui->radioButton_lel->isChecked() || ui->radioButton_lel2->isChecked();
+    const uint8_t code = RunSession::runUnitCode(ppm, sensor->useVolUnit || !lelChosen,
+                                                 !ui->radioButton_lel->isChecked());
+    session->setUnit(code, ppm);
+    shown.unit = RunSession::unitText(code);
+    ui->label_flamConcUnit->setText(shown.unit);
+    runplots::setConcUnit(ui->plot_conc, shown.unit);
 }
 
 void TarnLiteSystemTab::showRunStarted() {
@@ -327,19 +320,18 @@ void TarnLiteSystemTab::setUnitButtonsAfterRun() {
     }
 }
 
-void TarnLiteSystemTab::onVQSStopped() {
+void TarnLiteSystemTab::onRunEnded(bool failed, bool lost) {
     if (shutDown)
         return;
     // A run the user did not end was lost; shown before the box waits for OK.
-    const bool lost = sensor->commFailed && !sensor->stopRequested;
+    // The run's "Stopped" line is written and its files closed already.
     if (lost)
         publishSnapshot(SensorSnapshot::State::Lost);
-    if (sensor->commFailed) {
+    if (failed) {
         messageBox(QString::fromLatin1(sensor->sensorName),
                    QStringLiteral("There was an error getting an answer from the VQS.\r\nPlease restart the VQS."),
                    "QLabel{min-width: 250px;}");
     }
-    writeTimeLog(QStringLiteral("Stopped"));
     {
         // A run that ended by itself leaves the button checked; uncheck it
         // quietly so the next press starts instead of asking for a stop.
@@ -351,23 +343,24 @@ void TarnLiteSystemTab::onVQSStopped() {
     enableRunDataButtons(true);
     ui->radioButton_unit2->setEnabled(false);
     setUnitButtonsAfterRun();
-    setStatusLine(kStyleBlack, QStringLiteral("Idle"));
-    RunRegistry::releasePort(runPort, this);
-    runPort.clear();
+    statusShown = QStringLiteral("Idle");
+    setStatusLine(kStyleBlack, statusShown);
+    runPort = {};
     if (runInProgress) {
         runInProgress = false;
         ui->pushButton_scanPorts->setEnabled(true);
         ui->comboBox_ports->setEnabled(comboEnabledBeforeRun);
     }
-    closeRunFiles();
     releaseValueLabels();
     publishSnapshot(lost ? SensorSnapshot::State::Lost : SensorSnapshot::State::Idle);
 }
 
 void TarnLiteSystemTab::resetDisplay() {
     releaseValueLabels();
-    ui->label_flamConc->setText(QStringLiteral("0"));
-    ui->label_flamID->setText(QStringLiteral("None"));
+    shown.concentrationText = QStringLiteral("0");
+    shown.gas = QStringLiteral("None");
+    ui->label_flamConc->setText(shown.concentrationText);
+    ui->label_flamID->setText(shown.gas);
     LumoCustomPlot* conc = ui->plot_conc;
     for (int i = 0; i < conc->graphCount(); ++i)
         conc->graph(i)->data()->clear();

@@ -22,7 +22,7 @@ int TarnLiteSystemTab::startRun() {
     // The sensor still runs (its stop has not finished): carry on in the same files.
     if (runInProgress || sensor->isRunning()) {
         clearData();  // refused with its message while the sensor runs
-        return sensor->cycleCount != 0 ? reopenRunFiles() : 1;
+        return session->rows() != 0 ? reopenRunFiles() : 1;
     }
 
     // A run that was neither saved nor cleared is only discarded when the user says so.
@@ -65,21 +65,29 @@ int TarnLiteSystemTab::startRun() {
         removeDirectoryFiles(runEncDir);
         removeDirectoryFiles(runDir);
     }
-    RunRegistry::releaseDirectory(recorder.tempDataDir, this);
-    RunRegistry::claimDirectory(runDir, this);
+    RunRegistry::Reservation directory = RunRegistry::reserveDirectory(runDir, this);
+    RunRegistry::Reservation port = RunRegistry::reservePort(portNameOfEntry(entry), this);
+    if (!directory || !port) {
+        // Taken by another page meanwhile: its run is left alone.
+        messageBox(directory ? "Port In Use" : "Directory In Use",
+                   directory ? QString("Another tab runs the sensor on %1.").arg(portNameOfEntry(entry))
+                             : QString("Another tab records into %1.").arg(QDir::toNativeSeparators(runDir)),
+                   "QLabel{min-width: 500px;}");
+        return 1;
+    }
+    runDirectory = std::move(directory);
     recorder.setRunDirectory(runDir);
-    runPort = portNameOfEntry(entry);
-    RunRegistry::claimPort(runPort, this);
-    return openRunFiles();
+    runPort = std::move(port);
+    if (openRunFiles() != 0) {
+        runPort = {};  // nothing runs on it
+        return 1;
+    }
+    return 0;
 }
 
 bool TarnLiteSystemTab::hasUnsavedRun() const {
     // Save and clear both remove the run's files; a run left behind keeps its table.
     return !recorder.csvDataPath.isEmpty() && QFile::exists(recorder.csvDataPath);
-}
-
-int32_t TarnLiteSystemTab::recordedCycle() const {
-    return RunRecorder::cycleNumber(*sensor);
 }
 
 int TarnLiteSystemTab::openRunFiles() {
@@ -105,17 +113,6 @@ int TarnLiteSystemTab::reportOpenResult(int result) {
 
 void TarnLiteSystemTab::closeRunFiles() {
     recorder.closeRunFiles();
-}
-
-void TarnLiteSystemTab::writeDataRow() {
-    const double time = double(elapsedTimer->isValid() ? elapsedTimer->elapsed() : 0) / 1000.0;
-    recorder.writeDataRow(time, recordedCycle(), *sensor);
-    // Copies: the record is packed, its floats may sit at any address.
-    const float midCompNorm = sensor->answer.midCompNorm;
-    const float maxCompNorm = sensor->answer.maxCompNorm;
-    midCompNormHistory->append(midCompNorm);
-    maxCompNormHistory->append(maxCompNorm);
-    showTimeAndCycles();
 }
 
 void TarnLiteSystemTab::writeTimeLog(QString event) {

@@ -160,6 +160,7 @@ void TarnLiteSystemTab::clearData() {
     }
     elapsedTimer->invalidate();
     sensor->cycleCount = 0;
+    session->resetRows();
     ui->label_time->setText("00h:00m:00s");
     ui->label_cycles->setText("0");
     midCompNormHistory->clear();
@@ -180,7 +181,7 @@ void TarnLiteSystemTab::clearData() {
         removeDirectoryFiles(recorder.encDataDir);
         removeDirectoryFiles(recorder.tempDataDir);
     }
-    RunRegistry::releaseDirectory(recorder.tempDataDir, this);
+    runDirectory = {};
 
     enableRunDataButtons(false);
     ui->pushButton_start->setEnabled(true);

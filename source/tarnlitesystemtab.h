@@ -15,13 +15,14 @@
 
 
 #include "runrecorder.h"
+#include "runregistry.h"
+#include "runsession.h"
 #include "sensorsnapshot.h"
 
 class QLabel;
 class QResizeEvent;
 class QTabWidget;
 class QProgressDialog;
-class QThread;
 class QNetworkAccessManager;
 class QNetworkReply;
 class VQS;
@@ -46,6 +47,10 @@ public:
     // Read by tests and the main window.
     VQS* sensorObject() const { return sensor; }
     bool runActive() const;
+    // Rows recorded in this run, as the last Sample handed to the page said.
+    uint32_t recordedCycles() const { return session ? session->rows() : 0; }
+    // The run this page drives (samples, state, stop).
+    RunSession* runSession() const { return session; }
     bool swCompatible();
     bool swCompatibleIEC();
     bool selfTestPassed() const;
@@ -62,8 +67,6 @@ public:
     static constexpr int SensorNameRole = Qt::UserRole + 1;
 
 signals:
-    void start();
-    void stop();
     // After each recorded cycle and on every change of run state (started,
     // recovering, lost, stopped) or of the identified sensor.
     void snapshotChanged(const SensorSnapshot& snapshot);
@@ -78,8 +81,14 @@ public slots:
     void on_pushButton_clearData_clicked();
     void on_pushButton_testNotes_clicked();
     void on_pushButton_updateFirmware_clicked();
+    // Hands the idle sensor object's cycle to the run as its worker would
+    // (tests and benchmarks drive the page this way).
     void onVQSWorkComplete();
+    // Ends the run as the worker's stop would, with the idle object's result.
     void onVQSStopped();
+    // What the page does with each Sample of its run and with the run's end.
+    void onSample(const Sample& sample);
+    void onRunEnded(bool failed, bool lost);
     void onVQSFWChunkWritten(int progress);
     // The run resumed at another port: the page's entry and the ports held follow it.
     void onSensorPortMoved(QString portPath);
@@ -98,7 +107,7 @@ private:
     void setupButtonColumn();
     // Save Data and Clear Data: enabled while a finished run waits to be saved or thrown away.
     void enableRunDataButtons(bool enabled);
-    void updateDisplay();
+    void updateDisplay(const Sample& sample);
     void resetDisplay();
     // Unit label and concUnit for a new run, by sensor type and unit buttons.
     void applyRunUnit();
@@ -110,8 +119,8 @@ private:
     // rescale over all their points would, from the ranges kept below.
     void followEnviroData(int side);
     void setStatusLine(const char* styleSheet, const QString& text);
-    // label_time from the run clock and label_cycles from sensorCycle.
-    void showTimeAndCycles();
+    // label_time from the run clock and label_cycles from the sample's Cycle column.
+    void showTimeAndCycles(int32_t cycle);
     // Text of a label that changes every cycle, without laying the page out
     // again (see heldLabels).
     void setValueText(QLabel* label, const QString& text);
@@ -120,7 +129,7 @@ private:
     // ---- snapshot for views over all pages (tab_snapshot.cpp) ----
     void publishSnapshot(SensorSnapshot::State state);
     void publishRunStart();
-    void publishCycle();
+    void publishCycle(const Sample& sample);
 
     // ---- discovery (tab_discovery.cpp) ----
     // Applies the entry's port and transport to the sensor object; false when
@@ -158,11 +167,6 @@ private:
     // carries; empty for a text the list does not hold.
     QString portNameOfEntry(const QString& entry) const;
     QString sensorNameOfEntry(const QString& entry) const;
-    // The Cycle column and label: the sensor's sample number, or over USB
-    // (which reports none) the run's own count.
-    int32_t recordedCycle() const;
-    // Appends the cycle's rows to the run files; ends with showTimeAndCycles().
-    void writeDataRow();
     void writeTimeLog(QString event);
     // Closes the run's data files if open (end of run, teardown).
     void closeRunFiles();
@@ -228,7 +232,8 @@ private:
     // The run's directory, files and cipher (shared with the command-line tool).
     RunRecorder recorder;
     QElapsedTimer* elapsedTimer = nullptr;
-    QThread* workerThread = nullptr;
+    // The run: the sensor object on its worker thread, driven cycle by cycle.
+    RunSession* session = nullptr;
     QNetworkAccessManager* networkManager = nullptr;
     int upgradeState = 0;
     char firmwareUrl[256] = {};
@@ -265,8 +270,13 @@ private:
     QString probingPort;
     // The entry whose sensor the sensor object was last identified from.
     QString identifiedEntry;
-    // The port and run directory this page's run holds (see runregistry.h).
-    QString runPort;
+    // The port this page's run holds and the run directory it writes (see
+    // runregistry.h): released when replaced or reset.
+    RunRegistry::Reservation runPort;
+    RunRegistry::Reservation runDirectory;
     bool shutDown = false;
+    // What the page shows, kept as values for views over all pages (the
+    // status line's text separately: a lost run's snapshot says so instead).
     SensorSnapshot shown;
+    QString statusShown;
 };

@@ -5,20 +5,11 @@
 #include <cstdarg>
 
 #include "runfiles.h"
+#include "sample.h"
 #include "vqs.h"
 
 RunRecorder::~RunRecorder() {
     closeRunFiles();
-}
-
-bool RunRecorder::cycleIsRecordable(const VQS& sensor) {
-    if (!sensor.freshAnswer)
-        return false;  // a failed cycle would repeat the last sample
-    return sensor.cycleCount != 0 || (sensor.answer.temperature != 0.0f && sensor.answer.pressure != 0.0f);
-}
-
-int32_t RunRecorder::cycleNumber(const VQS& sensor) {
-    return sensor.transport == 0 ? static_cast<int32_t>(sensor.cycleCount) : sensor.sensorCycle;
 }
 
 QString RunRecorder::runDirectory(const QString& baseDirectory, const QString& sensorName, const QDateTime& when) {
@@ -98,8 +89,9 @@ void RunRecorder::closeRunFiles() {
     closeFile(csvDataFile);
 }
 
-void RunRecorder::writeDataRow(double time, int32_t cycle, const VQS& sensor) {
-    const answer_t& a = sensor.answer;
+void RunRecorder::writeDataRow(double time, const Sample& sample) {
+    const answer_t& a = sample.answer;
+    const int32_t cycle = sample.cycle;
     writeEncrypted(encDataFile, "%f, %d, ", time, cycle);
     textPrintf(csvDataFile, "%f, %d, ", time, cycle);
     writeEncrypted(encDataFile, "%f, %f, %f, %f, ", double(a.temperature), double(a.pressure), double(a.humidity),
@@ -113,10 +105,10 @@ void RunRecorder::writeDataRow(double time, int32_t cycle, const VQS& sensor) {
     statusBitsToText(a.internalStatus, statusBits);
     // Longer than one record when many bits are set: written as several records.
     writeEncrypted(encDataFile, "%d, %u, %s, ", a.sensorStatus, a.internalStatus, statusBits);
-    if (!sensor.v3Answer)
+    if (!sample.v3Answer)
         writeEncrypted(encDataFile, "%f, %f, %f,", double(a.temperatureRaw), double(a.pressureRaw),
                        double(a.humidityRaw));
-    writeEncrypted(encDataFile, "%f", double(sensor.analogOut));
+    writeEncrypted(encDataFile, "%f", double(sample.analogOut));
     writeEncrypted(encDataFile, "\r\n");
     textPrintf(csvDataFile, "\n");
     // Every recorded cycle reaches the file at once, so a crash loses none.

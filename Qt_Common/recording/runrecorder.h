@@ -14,6 +14,7 @@
 #include "recordencryptor.h"
 
 class VQS;
+struct Sample;
 
 class RunRecorder {
 public:
@@ -23,14 +24,6 @@ public:
     ~RunRecorder();
     RunRecorder(const RunRecorder&) = delete;
     RunRecorder& operator=(const RunRecorder&) = delete;
-
-    // Whether a finished cycle gives a row: only one that brought a new answer,
-    // and until the first row, not one whose temperature or pressure reads
-    // exactly zero (a sensor still starting).
-    static bool cycleIsRecordable(const VQS& sensor);
-    // The Cycle column: the sensor's own sample number, or over USB (which
-    // reports none) the run's own count of recorded cycles.
-    static int32_t cycleNumber(const VQS& sensor);
 
     // "<base>/<stamp> <sensor name>", the name made safe for one directory level.
     static QString runDirectory(const QString& baseDirectory, const QString& sensorName,
@@ -45,7 +38,8 @@ public:
     OpenResult reopenRunFiles();
     // One cycle: the engineering row and the customer row, interleaved piece by
     // piece; the customer table is flushed so a crash loses no recorded cycle.
-    void writeDataRow(double seconds, int32_t cycle, const VQS& sensor);
+    // `seconds` is the run time of the sample's reply; its Cycle column is the sample's.
+    void writeDataRow(double seconds, const Sample& sample);
     // "<stamp>: <event>" appended to the time log; nothing before a run directory is set.
     void writeTimeLog(const QString& event);
     // Closes both tables if open; harmless when they never opened.

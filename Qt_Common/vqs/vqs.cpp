@@ -11,6 +11,9 @@
 const char* const appVersion = "1.8.0.3";
 
 VQS::VQS(QObject* parent) : QObject(parent) {
+    // Samples cross threads in queued signals.
+    static const int sampleType = qRegisterMetaType<Sample>("Sample");
+    Q_UNUSED(sampleType)
     std::memset(sensorName, 0, sizeof(sensorName));
     std::strcpy(sensorName, "new_sensor");
     std::memset(statusText, 0, sizeof(statusText));

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "sample.h"
 #include "vqs_crc.h"
 #include "vqs_records.h"
 
@@ -132,7 +133,8 @@ public:
     uint8_t concUnit = 0;
     answer_t answer{};
 
-    // run counters
+    // run counters: cycleCount counts the run's recorded cycles; the worker
+    // counts them (takeSample()), others learn it from the Sample.
     uint32_t cycleCount = 0;
     int32_t sensorCycle = -1;
     int32_t lastSensorCycle = 0;
@@ -206,6 +208,11 @@ public:
     // Written before each VQSWorkComplete(): true only when that cycle brought
     // a new, good answer, so a failed cycle is never recorded as a sample.
     bool freshAnswer = false;
+    // The cycle just ended as a value: decides whether it is recorded (and
+    // counts it), copies the answer and stamps the reply's arrival (now, when
+    // the cycle did not stamp it). Called by whoever owns the object: the
+    // worker at the end of each cycle, or a test driving an idle object.
+    Sample takeSample();
     // Sets the sensor idle and then measuring with concUnit, as a run starts.
     VQSStatus enterMeasuring();
     // Device paths of the ports that may carry a sensor of this transport
@@ -230,7 +237,12 @@ public:
     std::function<void(const QString& text, const QString& informativeText)> userError;
 
 signals:
+    // Each cycle's end: its Sample, then the bare notice (no data).
+    void VQSSample(Sample sample);
     void VQSWorkComplete();
+    // The run ended, and whether it failed (decided on the worker thread, so
+    // a later stop request cannot hide a loss); VQSStopped follows at once.
+    void VQSRunEnded(bool failed);
     void VQSStopped();
     void VQSFWChunkWritten(int progress);
     // The texts are owned by the receiver's copy, so a queued receiver can read them safely.
@@ -276,6 +288,12 @@ private:
     void stopDuringRecovery();
     std::string location() const;
     int64_t lastUsbCycleMs = -1;  // steady clock, when the last USB cycle began
+    // When this cycle's reply arrived (QElapsedTimer's clock, and UTC); -1 until it did.
+    qint64 replySteadyMs = -1;
+    qint64 replyUtcMs = 0;
+    void markReply();
+    // Ends the run's stop: VQSRunEnded then VQSStopped.
+    void emitStopped(bool failed);
     // Until the next new sample, a record counts only for a new sample number, not
     // for its status: set when the sensor was (re)told to measure after a restart
     // or a reconnection, so nothing it reported before measuring gets a row.

@@ -1,7 +1,9 @@
 // Measurement worker: start, one cycle, stop, and link recovery. Runs on the
-// tab's worker thread; the tab drives the loop by queueing doWork after it has
-// read each cycle's answer.
+// run's worker thread; each cycle ends with its Sample, and the run session
+// drives the loop by queueing doWork once it has handed that Sample on.
+#include <QDateTime>
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QThread>
 
 #include <algorithm>
@@ -56,7 +58,7 @@ void VQS::startVQS() {
 
     if (connect() != VQS_SUCCESS || enterMeasuring() != VQS_SUCCESS) {
         commFailed = 1;
-        emit VQSStopped();
+        emitStopped(true);
         return;
     }
     running = true;
@@ -82,6 +84,7 @@ void VQS::doWork() {
     if (!running)
         return;
     freshAnswer = false;
+    replySteadyMs = -1;
     // A stop is pending: end the run here instead of measuring again. This also
     // finishes a stop whose idle command failed, so the run can never be left
     // half-stopped with nothing queued to end it.
@@ -92,6 +95,8 @@ void VQS::doWork() {
 
     VQSStatus result = getAnswer();
     if (result == VQS_SUCCESS) {
+        if (replySteadyMs < 0)
+            markReply();
         commFailed = 0;
         freshAnswer = true;
     } else if (stopRequested) {
@@ -105,6 +110,8 @@ void VQS::doWork() {
         if (reconnect() == VQS_SUCCESS) {
             commFailed = getAnswer();
             recovered = commFailed == 0;
+            if (recovered && replySteadyMs < 0)
+                markReply();
         }
         freshAnswer = recovered;
         if (!recovered && stopRequested) {
@@ -130,7 +137,42 @@ void VQS::doWork() {
     // run; a failed query leaves the last value.
     if (freshAnswer && !stopRequested)
         getAnalogOut();
+    emit VQSSample(takeSample());
     emit VQSWorkComplete();
+}
+
+Sample VQS::takeSample() {
+    Sample sample;
+    sample.skip = Sample::recordRule(freshAnswer, cycleCount, answer);
+    if (sample.recorded())
+        ++cycleCount;
+    if (replySteadyMs < 0)
+        markReply();
+    sample.answer = answer;
+    sample.analogOut = analogOut;
+    sample.status = lastReplyHeader.status;
+    sample.statusText = QString::fromLatin1(statusText);
+    sample.sensorCycle = sensorCycle;
+    sample.cycleCount = cycleCount;
+    sample.cycle = transport == 0 ? static_cast<int32_t>(cycleCount) : sensorCycle;
+    sample.steadyMs = replySteadyMs;
+    sample.utcMs = replyUtcMs;
+    sample.transport = transport;
+    sample.v3Answer = v3Answer;
+    replySteadyMs = -1;
+    return sample;
+}
+
+void VQS::markReply() {
+    QElapsedTimer now;
+    now.start();
+    replySteadyMs = now.msecsSinceReference();
+    replyUtcMs = QDateTime::currentMSecsSinceEpoch();
+}
+
+void VQS::emitStopped(bool failed) {
+    emit VQSRunEnded(failed);
+    emit VQSStopped();
 }
 
 void VQS::stopVQS() {
@@ -149,7 +191,7 @@ void VQS::stopVQS() {
         return;
     }
     running = false;
-    emit VQSStopped();
+    emitStopped(commFailed != 0);
 }
 
 void VQS::stopDuringRecovery() {
@@ -171,7 +213,7 @@ void VQS::stopDuringRecovery() {
     }
     commFailed = 0;
     running = false;
-    emit VQSStopped();
+    emitStopped(false);
 }
 
 VQSStatus VQS::uartGetAnswer() {
@@ -213,6 +255,7 @@ VQSStatus VQS::uartGetAnswer() {
     runHasSample = true;
     awaitNewSample = false;
     measuringJustSent = false;
+    markReply();
     std::memset(&answer, 0, sizeof(answer));
     if (v3Answer) {
         flam_data_v3_t data;

@@ -203,7 +203,7 @@ int main(int argc, char* argv[]) {
     auto cycles = [&] {
         long total = 0;
         for (TarnLiteSystemTab* page : pages)
-            total += long(page->sensorObject()->cycleCount);
+            total += long(page->recordedCycles());
         return total;
     };
 
@@ -280,10 +280,10 @@ int main(int argc, char* argv[]) {
     });
     std::vector<uint32_t> settledAt;
     for (TarnLiteSystemTab* page : pages)
-        settledAt.push_back(page->sensorObject()->cycleCount);
+        settledAt.push_back(page->recordedCycles());
     runLoop(40000, [&] {
         for (size_t i = 0; i < pages.size(); ++i)
-            if (pages[i]->runActive() && pages[i]->sensorObject()->cycleCount < settledAt[i] + 3)
+            if (pages[i]->runActive() && pages[i]->recordedCycles() < settledAt[i] + 3)
                 return false;
         return true;
     });
@@ -306,7 +306,7 @@ int main(int argc, char* argv[]) {
     long recorded = 0, rows = 0, fresh = 0, doubled = 0, notMeasuring = 0;
     QDir temp(QCoreApplication::applicationDirPath() + "/TempData");
     for (int i = 0; i < kSensors; ++i) {
-        recorded += long(pages[size_t(i)]->sensorObject()->cycleCount);
+        recorded += long(pages[size_t(i)]->recordedCycles());
         for (const QString& dir : temp.entryList({"* " + sensorName(i)}, QDir::Dirs | QDir::NoDotAndDotDot))
             rows += rowsIn(temp.filePath(dir) + "/vqsData.csv");
         QMutexLocker lock(&taken[size_t(i)]->mutex);

@@ -34,7 +34,7 @@ bool startSensor(TarnLiteSystemTab* tab, const QString& name) {
     if (!start->isEnabled())
         return false;
     start->click();
-    return QTest::qWaitFor([&] { return tab->sensorObject()->cycleCount >= 1; }, 20000);
+    return QTest::qWaitFor([&] { return tab->recordedCycles() >= 1; }, 20000);
 }
 
 QString cell(QTableWidget* table, int row, int column) {
@@ -183,8 +183,8 @@ private slots:
         // The other run ends by its Stop button: idle, with every row counted.
         part<QPushButton>(first, "pushButton_start")->click();
         QTRY_COMPARE_WITH_TIMEOUT(cell(table, 0, Col::ColState), QStringLiteral("idle"), 15000);
-        QCOMPARE(cell(table, 0, Col::ColRows).toUInt(), first->sensorObject()->cycleCount);
-        QCOMPARE(cell(table, 1, Col::ColRows).toUInt(), second->sensorObject()->cycleCount);
+        QCOMPARE(cell(table, 0, Col::ColRows).toUInt(), first->recordedCycles());
+        QCOMPARE(cell(table, 1, Col::ColRows).toUInt(), second->recordedCycles());
         QCOMPARE(cell(table, 1, Col::ColState), QStringLiteral("lost"));
         QCOMPARE(cell(table, 1, Col::ColStatus), QStringLiteral("Communication failed"));
         QCOMPARE(cell(table, 0, Col::ColStatus), QStringLiteral("Idle"));

@@ -45,7 +45,7 @@ bool startSensor(TarnLiteSystemTab* tab, const QString& name) {
     if (!start->isEnabled())
         return false;
     start->click();
-    return QTest::qWaitFor([&] { return tab->sensorObject()->cycleCount >= 1; }, 20000);
+    return QTest::qWaitFor([&] { return tab->recordedCycles() >= 1; }, 20000);
 }
 
 // What a run left in its customer file, checked row by row: every row whole,
@@ -118,7 +118,7 @@ private slots:
         TarnLiteSystemTab* tab = currentTab(window);
         BoxAnswerer boxes;
         QVERIFY(startSensor(tab, name));
-        QVERIFY(QTest::qWaitFor([&] { return tab->sensorObject()->cycleCount >= 2; }, 15000));
+        QVERIFY(QTest::qWaitFor([&] { return tab->recordedCycles() >= 2; }, 15000));
 
         // Gone for good: recovery gives up and the run ends.
         sim->addFault(vqssim::Fault::onCommand(vqssim::FaultKind::HangUp, vqssim::cmd::UartEngData));
@@ -128,7 +128,7 @@ private slots:
         QString why;
         const int rows = checkCustomerRows(runDir(name) + "/vqsData.csv", true, &why);
         QVERIFY2(rows >= 2, qPrintable(why));
-        QCOMPARE(rows, int(tab->sensorObject()->cycleCount));
+        QCOMPARE(rows, int(tab->recordedCycles()));
         QCOMPARE(engineeringRows(runDir(name) + "/enc/vqsData.enc").size(), rows);
     }
 
@@ -193,7 +193,7 @@ private slots:
             QString why;
             const int rows = checkCustomerRows(dir + "/vqsData.csv", i % 2 == 0, &why);
             QVERIFY2(rows >= 3, qPrintable(why.isEmpty() ? sensorName(i) + " recorded too little" : why));
-            QCOMPARE(rows, int(tabs[i]->sensorObject()->cycleCount));
+            QCOMPARE(rows, int(tabs[i]->recordedCycles()));
             const QStringList engineering = engineeringRows(dir + "/enc/vqsData.enc");
             QCOMPARE(engineering.size(), rows);
             for (const QString& row : engineering) {

@@ -73,7 +73,7 @@ bool startRun(TarnLiteSystemTab* tab) {
     if (!start->isEnabled())
         return false;
     start->click();
-    return QTest::qWaitFor([&] { return tab->sensorObject() && tab->sensorObject()->cycleCount >= 1; }, 15000);
+    return QTest::qWaitFor([&] { return tab->sensorObject() && tab->recordedCycles() >= 1; }, 15000);
 }
 
 // Fast sample clock and short start-up so cycles come about once a second.
@@ -119,7 +119,7 @@ private slots:
         QCOMPARE(sim->unit(), uint8_t(3));
         QCOMPARE(sim->state(), uint8_t(2));
 
-        QVERIFY(QTest::qWaitFor([&] { return sensor->cycleCount >= 3; }, 20000));
+        QVERIFY(QTest::qWaitFor([&] { return tab->recordedCycles() >= 3; }, 20000));
         QVERIFY(QRegularExpression("^\\d\\dh:\\d\\dm:\\d\\ds$").match(labelText(tab, "label_time")).hasMatch());
         QVERIFY(labelText(tab, "label_cycles").toInt() > 1);
         QCOMPARE(labelText(tab, "label_status"), QString("Sensor OK"));
@@ -127,7 +127,7 @@ private slots:
                  QString("QLabel{color:#26A65B;font-family:Quicksand;}"));
         QVERIFY(labelText(tab, "label_temp").toDouble() >= 25.0);
         QVERIFY(labelText(tab, "label_pressure").startsWith("101."));
-        QCOMPARE(part<LumoCustomPlot>(tab, "plot_enviro")->graph(0)->dataCount(), int(sensor->cycleCount));
+        QCOMPARE(part<LumoCustomPlot>(tab, "plot_enviro")->graph(0)->dataCount(), int(tab->recordedCycles()));
 
         // Gas arrives (the waveform's rising half), and a warm-up code turns
         // the status line orange.
@@ -233,8 +233,8 @@ private slots:
         QVERIFY(sim->replug(moved.path.toStdString(), vqssim::Simulator::Replug::PowerCycled));
         ports.list(moved);
         QTRY_VERIFY_WITH_TIMEOUT(order.timeLogEvents().join('|').contains("Re-established on ttyACM1"), 20000);
-        const uint32_t resumedAt = tab->sensorObject()->cycleCount;
-        QTRY_VERIFY_WITH_TIMEOUT(tab->sensorObject()->cycleCount >= resumedAt + 2, 20000);
+        const uint32_t resumedAt = tab->recordedCycles();
+        QTRY_VERIFY_WITH_TIMEOUT(tab->recordedCycles() >= resumedAt + 2, 20000);
         QCOMPARE(sim->state(), uint8_t(2));
 
         QCOMPARE(combo->currentText(), QString("CH4 - Lab2 - ttyACM1"));
@@ -403,7 +403,7 @@ private slots:
         part<QPushButton>(tab2, "pushButton_scanPorts")->click();
         QCOMPARE(part<QComboBox>(tab2, "comboBox_ports")->currentText(), QString("VQS-WIN-2 - ttyUSB1"));
         part<QPushButton>(tab2, "pushButton_start")->click();
-        QVERIFY(QTest::qWaitFor([&] { return tab2->sensorObject()->cycleCount >= 1; }, 15000));
+        QVERIFY(QTest::qWaitFor([&] { return tab2->recordedCycles() >= 1; }, 15000));
 
         QPointer<QThread> worker1(qobject_cast<TarnLiteSystemTab*>(tabWidgetOf(*window)->widget(0))->sensorObject()->thread());
         QPointer<QThread> worker2(tab2->sensorObject()->thread());

@@ -98,7 +98,7 @@ public:
     // Presses Start and waits for `rows` recorded cycles.
     bool record(uint32_t rows) {
         button("pushButton_start")->setChecked(true);
-        return waitFor([&] { return sensor()->cycleCount >= rows; }, 30000);
+        return waitFor([&] { return tab->recordedCycles() >= rows; }, 30000);
     }
     // Presses Stop and waits until the page reports the end of the run.
     bool stop() {

@@ -58,7 +58,7 @@ void checkFullRun(const Expectation& e, uint32_t extraStatusBits) {
     QVERIFY(bench.record(3));
     QCOMPARE(bench.label("label_flamConcUnit"), QString(e.unitLabel));
     QVERIFY(bench.stop());
-    const uint32_t rows = bench.sensor()->cycleCount;
+    const uint32_t rows = bench.tab->recordedCycles();
     QCOMPARE(bench.sensor()->v3Answer, !e.rawColumns);
 
     const QString runDir = findDir(appDir() + "/TempData", QString(" ") + e.name);
@@ -186,12 +186,12 @@ private slots:
         bench.button("pushButton_start")->setChecked(true);
         // Two answers with T = 0 processed, none recorded.
         QVERIFY(Bench::waitFor([&] { return bench.sim.requestCount(vqssim::cmd::UartEngData) >= 3; }, 20000));
-        QCOMPARE(bench.sensor()->cycleCount, 0u);
+        QCOMPARE(bench.tab->recordedCycles(), 0u);
         const QString runDir = findDir(appDir() + "/TempData", " REC-ZERO");
         QCOMPARE(crlfLines(readAll(runDir + "/vqsData.csv")).size(), 1);
 
         bench.sim.clearOverrides();
-        QVERIFY(Bench::waitFor([&] { return bench.sensor()->cycleCount >= 1; }, 20000));
+        QVERIFY(Bench::waitFor([&] { return bench.tab->recordedCycles() >= 1; }, 20000));
         // Once a row exists, zero readings are recorded too.
         bench.sim.overridePayload(vqssim::cmd::UartEngData, engRecord(2000, 0.0f, 0.0f));
         QVERIFY2(Bench::waitFor(
@@ -311,8 +311,8 @@ static int childRun(int argc, char** argv) {
     uint32_t last = 0;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (bench.sensor()->cycleCount != last) {
-            last = bench.sensor()->cycleCount;
+        if (bench.tab->recordedCycles() != last) {
+            last = bench.tab->recordedCycles();
             std::printf("rows %u\n", last);
             std::fflush(stdout);
         }

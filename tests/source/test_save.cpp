@@ -375,7 +375,7 @@ private slots:
             QCOMPARE(boxes.seen[1].styleSheet, QString("QLabel{min-width: 250px;}"));
         }
         QVERIFY(dirsIn(target.path()).isEmpty());
-        QVERIFY(bench.sensor()->cycleCount >= 1);
+        QVERIFY(bench.tab->recordedCycles() >= 1);
         QVERIFY(!findDir(appDir() + "/TempData", " SAV-RUN").isEmpty());
         QVERIFY(bench.stop());
         removeSaved("SAV-RUN");
@@ -515,7 +515,7 @@ private slots:
         QVERIFY(!clear->isEnabled());
         QCOMPARE(bench.label("label_time"), QString("00h:00m:00s"));
         QCOMPARE(bench.label("label_cycles"), QString("0"));
-        QCOMPARE(bench.sensor()->cycleCount, 0u);
+        QCOMPARE(bench.tab->recordedCycles(), 0u);
         QVERIFY(!bench.button("pushButton_saveData")->isEnabled());
         QVERIFY(bench.button("pushButton_start")->isEnabled());
         bench.tab->clearData();  // nothing left to delete

@@ -125,9 +125,8 @@ private:
         }
         case 2: {
             waitingFor = QStringLiteral("record %1 cycles").arg(cycles);
-            VQS* sensor = page()->sensorObject();
-            if (sensor && sensor->cycleCount >= uint32_t(cycles)) {
-                say(QStringLiteral("recorded %1 cycles").arg(sensor->cycleCount));
+            if (page()->sensorObject() && page()->recordedCycles() >= uint32_t(cycles)) {
+                say(QStringLiteral("recorded %1 cycles").arg(page()->recordedCycles()));
                 if (!shot.isEmpty())
                     say(QStringLiteral("picture %1: %2").arg(shot, window()->grab().save(shot) ? "saved" : "not saved"));
                 part<QPushButton>("pushButton_start")->click();

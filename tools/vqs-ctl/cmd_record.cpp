@@ -18,6 +18,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "headlessrun.h"
+#include "runsession.h"
 #include "runplots.h"
 #include "sensoridentity.h"
 #include "sensorport.h"
@@ -32,17 +33,12 @@ extern "C" void onStopSignal(int signal) {
 }
 
 // The status line of the page: its own texts for the start-up codes, else the sensor's.
-QString statusLine(const VQS& sensor) {
-    const uint8_t code = sensor.lastReplyHeader.status;
+QString statusLine(const Sample& sample) {
+    const uint8_t code = sample.status;
     if (code == 0)
         return QStringLiteral("Sensor OK");
     const char* known = statusCodeText(code);
-    return known ? QLatin1String(known) : QString::fromLatin1(sensor.statusText).section('\n', 0, 0);
-}
-
-QString unitOf(const VQS& sensor) {
-    const char* unit = concUnitText(sensor.concUnit);
-    return unit ? QLatin1String(unit) : QString();
+    return known ? QLatin1String(known) : sample.statusText.section('\n', 0, 0);
 }
 
 struct Recording {
@@ -82,10 +78,13 @@ public:
             HeadlessRun* run = recording->run.get();
             if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
                 recording->plots = std::make_unique<RunPlots>();
-                recording->plots->setConcUnit(unitOf(run->device()));
+                recording->plots->setConcUnit(RunSession::unitText(run->unitCode()));
             }
             RunPlots* plots = recording->plots.get();
-            QObject::connect(run, &HeadlessRun::cycleRecorded, this, [this, run, plots] { onCycle(run, plots); });
+            QObject::connect(run, &HeadlessRun::cycleRecorded, this,
+                             [this, run, plots](const Sample& sample, double seconds) {
+                                 onCycle(run, plots, sample, seconds);
+                             });
             QObject::connect(run, &HeadlessRun::finished, this, [this] { onFinished(); });
             out.note(QStringLiteral("%1: recording %2 into %3")
                          .arg(port, run->sensorName(), QDir::toNativeSeparators(run->runDirectory())));
@@ -137,45 +136,43 @@ private:
         return true;
     }
 
-    void onCycle(HeadlessRun* run, RunPlots* plots) {
-        const VQS& sensor = run->device();
-        const answer_t& a = sensor.answer;
+    void onCycle(HeadlessRun* run, RunPlots* plots, const Sample& sample, double seconds) {
+        const answer_t& a = sample.answer;
         if (plots)
-            plots->addSample({run->lastTime(), double(a.concentration), double(a.temperature), double(a.pressure),
+            plots->addSample({seconds, double(a.concentration), double(a.temperature), double(a.pressure),
                               double(a.humidity)});
-        const char* gasText = gasTableText(a.gasId);
-        const QString gas = gasText ? QString(QLatin1String(gasText)) : QStringLiteral("Unknown Gas: %1").arg(a.gasId);
-        const int32_t cycle = RunRecorder::cycleNumber(sensor);
+        const QString gas = RunSession::gasText(a.gasId);
+        const QString unit = RunSession::unitText(run->unitCode());
         if (out.json()) {
             const QJsonObject line{
                 {QStringLiteral("port"), run->portName()},
                 {QStringLiteral("sensor"), run->sensorName()},
-                {QStringLiteral("cycle"), int(cycle)},
-                {QStringLiteral("time"), run->lastTime()},
+                {QStringLiteral("cycle"), int(sample.cycle)},
+                {QStringLiteral("time"), seconds},
                 {QStringLiteral("gas"), gas},
                 {QStringLiteral("concentration"), double(a.concentration)},
-                {QStringLiteral("unit"), unitOf(sensor)},
+                {QStringLiteral("unit"), unit},
                 {QStringLiteral("temperature"), double(a.temperature)},
                 {QStringLiteral("pressure"), double(a.pressure)},
                 {QStringLiteral("humidity"), double(a.humidity)},
-                {QStringLiteral("status"), statusLine(sensor)},
+                {QStringLiteral("status"), statusLine(sample)},
             };
             std::fputs(QJsonDocument(line).toJson(QJsonDocument::Compact).append('\n').constData(), stdout);
             std::fflush(stdout);
         } else {
             out.line(QStringLiteral("%1 %2 cycle %3 %4s %5 %6 %7 T %8 P %9 RH %10 %11")
                          .arg(run->portName(), run->sensorName())
-                         .arg(cycle)
-                         .arg(run->lastTime(), 0, 'f', 1)
+                         .arg(sample.cycle)
+                         .arg(seconds, 0, 'f', 1)
                          .arg(gas)
                          .arg(double(a.concentration), 0, 'f', 1)
-                         .arg(unitOf(sensor))
+                         .arg(unit)
                          .arg(double(a.temperature), 0, 'f', 1)
                          .arg(double(a.pressure), 0, 'f', 1)
                          .arg(double(a.humidity), 0, 'f', 1)
-                         .arg(statusLine(sensor)));
+                         .arg(statusLine(sample)));
         }
-        if (cycleLimit > 0 && sensor.cycleCount >= cycleLimit)
+        if (cycleLimit > 0 && sample.cycleCount >= cycleLimit)
             run->stop();
     }
 
@@ -212,7 +209,7 @@ private:
             const bool lost = run->failed();
             if (lost)
                 code = ExitSensorFailed;
-            const uint32_t cycles = run->device().cycleCount;
+            const uint32_t cycles = run->cycles();
             if (recording->plots && !recording->plots->writePictures(run->runDirectory()))
                 out.note(QStringLiteral("%1: could not write the pictures of the run").arg(run->portName()));
             summary.append(QJsonObject{

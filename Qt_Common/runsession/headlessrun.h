@@ -1,18 +1,15 @@
-// A run of one sensor without a page: the sensor object on its own worker
-// thread, driven cycle by cycle as the page drives it, recording through the
-// same RunRecorder, so its files are the page's files. Widget-free; lives on
-// the thread that runs its event loop.
+// A run of one sensor without a page, for the command-line tool: identifies
+// the sensor, opens the run's files and drives a RunSession, so its files are
+// the page's files. Widget-free; lives on the thread that runs its event loop.
 #pragma once
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
-#include <string>
-
 #include "runrecorder.h"
+#include "runsession.h"
 
-class QThread;
 class VQS;
 
 class HeadlessRun : public QObject {
@@ -28,38 +25,32 @@ public:
     // and starts measuring. False (with `error()` set) when nothing started.
     bool start(const QString& baseDirectory);
     // Asks the sensor to stop; finished() follows once it is idle and the files are closed.
-    void stop();
+    void stop() { session.requestStop(); }
 
-    bool isRunning() const { return running; }
-    bool failed() const { return commFailed; }
+    bool isRunning() const { return session.isRunning(); }
+    bool failed() const { return session.failed(); }
     QString error() const { return errorText; }
     QString portName() const { return port; }
     QString runDirectory() const { return recorder.tempDataDir; }
-    QString sensorName() const;
-    // Seconds since the start (the time column of the row just written).
-    double lastTime() const { return lastSeconds; }
-    // The device object: set up before start(); readable between
-    // cycleRecorded() and the next cycle.
-    VQS& sensorObject() { return *sensor; }
-    const VQS& device() const { return *sensor; }
+    // Identity learnt before the run (read only while no run is active, or kept).
+    QString sensorName() const { return name; }
+    uint8_t unitCode() const { return session.unitCode(); }
+    uint32_t cycles() const { return session.rows(); }
+    // The device object: set up before start() only.
+    VQS& sensorObject() { return *session.sensor(); }
+    RunSession& runSession() { return session; }
 
 signals:
-    // One row was written to both tables.
-    void cycleRecorded();
+    // One recorded cycle, after its row was written to both tables.
+    void cycleRecorded(const Sample& sample, double seconds);
     // The run ended: by stop(), or by a lost sensor (failed() then true).
     void finished();
 
 private:
-    void onWorkComplete();
-    void onStopped();
-
     QString port;
-    VQS* sensor = nullptr;
-    QThread* worker = nullptr;
+    QString name;
     RunRecorder recorder;
     QElapsedTimer clock;
+    RunSession session;
     QString errorText;
-    double lastSeconds = 0;
-    bool running = false;
-    bool commFailed = false;
 };
