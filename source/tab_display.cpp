@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "lumocustomplot.h"
+#include "presentation.h"
 #include "runplots.h"
 #include "runregistry.h"
 #include "sensoridentity.h"
@@ -18,25 +19,6 @@
 #include "vqs.h"
 
 namespace {
-
-const char* const kStyleGreen = "QLabel{color:#26A65B;font-family:Quicksand;}";
-const char* const kStyleOrange = "QLabel{color:#F89406;font-family:Quicksand;}";
-const char* const kStyleRed = "QLabel{color:#Ff0000;font-family:Quicksand;}";
-const char* const kStyleBlack = "QLabel{color:#000000;font-family:Quicksand;}";
-
-// Status line by sensor status code; any code not listed shows the sensor's
-// own status text in red.
-struct StatusLine {
-    uint8_t code;
-    const char* style;
-    const char* text;
-};
-const StatusLine kStatusLines[] = {
-    {0x00, kStyleGreen, "Sensor OK"},
-    {0x28, kStyleOrange, "Sensor Warm-Up"},
-    {0x27, kStyleOrange, "Sensor Start-Up"},
-    {0x26, kStyleOrange, "Sensor Initializing"},
-};
 
 // Curves of the environment plot (shared with the run's pictures).
 using runplots::kEnviroCurves;
@@ -142,16 +124,9 @@ void TarnLiteSystemTab::resizeEvent(QResizeEvent* event) {
 void TarnLiteSystemTab::updateDisplay() {
     const answer_t& a = sensor->answer;
 
-    const uint8_t code = sensor->lastReplyHeader.status;
-    const StatusLine* line = nullptr;
-    for (const StatusLine& candidate : kStatusLines)
-        if (candidate.code == code)
-            line = &candidate;
-    setStatusLine(line ? line->style : kStyleRed,
-                  line ? QString::fromLatin1(line->text) : QString::fromLatin1(sensor->statusText));
+    setStatusLine(presentation::statusLine(sensor->lastReplyHeader.status, QString::fromLatin1(sensor->statusText)));
 
-    sensor->gasNameFromId(a.gasId);
-    setValueText(ui->label_flamID, QString::fromLatin1(sensor->gasName));
+    setValueText(ui->label_flamID, presentation::gasText(a.gasId));
     const double conc = a.concentration;
     setValueText(ui->label_flamConc, reportsInPpm(*sensor) ? QString::number(static_cast<int>(conc))
                                                                              : QString::number(conc, 'f', 1));
@@ -210,30 +185,28 @@ void TarnLiteSystemTab::followEnviroData(int side) {
     axis->setRange(range);
 }
 
-void TarnLiteSystemTab::setStatusLine(const char* styleSheet, const QString& text) {
+void TarnLiteSystemTab::setStatusLine(const presentation::StatusLine& line) {
     // Re-applying an unchanged style sheet re-polishes the label every cycle.
-    if (ui->label_status->styleSheet() != QLatin1String(styleSheet))
-        ui->label_status->setStyleSheet(QLatin1String(styleSheet));
-    setValueText(ui->label_status, text);
+    const QString style = presentation::labelStyle(line.tone);
+    if (ui->label_status->styleSheet() != style)
+        ui->label_status->setStyleSheet(style);
+    setValueText(ui->label_status, line.text);
 }
 
 void TarnLiteSystemTab::applyRunUnit() {
-    struct UnitChoice {
-        const char* label;
-        uint8_t code;
-    };
-    UnitChoice choice{"%VOL", 1};
+    uint8_t unit = presentation::UnitVol;
     if (reportsInPpm(*sensor))
-        choice = {"PPM", 3};
+        unit = presentation::UnitPpm;
     else if (sensor->useVolUnit)
-        choice = {"%VOL", 1};
+        unit = presentation::UnitVol;
     else if (ui->radioButton_lel->isChecked())
-        choice = {"%LEL(ISO)", 0};
+        unit = presentation::UnitLelIso;
     else if (ui->radioButton_lel2->isChecked())
-        choice = {"%LEL(IEC)", 2};
-    ui->label_flamConcUnit->setText(QLatin1String(choice.label));
-    runplots::setConcUnit(ui->plot_conc, QLatin1String(choice.label));
-    sensor->concUnit = choice.code;
+        unit = presentation::UnitLelIec;
+    const QLatin1String label(presentation::unitName(unit));
+    ui->label_flamConcUnit->setText(label);
+    runplots::setConcUnit(ui->plot_conc, label);
+    sensor->concUnit = unit;
 }
 
 void TarnLiteSystemTab::showRunStarted() {
@@ -291,7 +264,7 @@ void TarnLiteSystemTab::onVQSStopped() {
     ui->pushButton_saveData->setEnabled(true);
     ui->radioButton_unit2->setEnabled(false);
     setUnitButtonsAfterRun();
-    setStatusLine(kStyleBlack, QStringLiteral("Idle"));
+    setStatusLine(presentation::idleLine());
     RunRegistry::releasePort(runPort, this);
     runPort.clear();
     if (runInProgress) {

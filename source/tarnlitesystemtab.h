@@ -30,6 +30,9 @@ class TestNoteDialog;
 namespace Ui {
 class TarnLiteSystemTab;
 }
+namespace presentation {
+struct StatusLine;
+}
 
 class TarnLiteSystemTab : public QWidget {
     Q_OBJECT
@@ -103,7 +106,7 @@ private:
     // Moves a value axis of plot_enviro to the data of its curves, as a
     // rescale over all their points would, from the ranges kept below.
     void followEnviroData(int side);
-    void setStatusLine(const char* styleSheet, const QString& text);
+    void setStatusLine(const presentation::StatusLine& line);
     // label_time from the run clock and label_cycles from sensorCycle.
     void showTimeAndCycles();
     // Text of a label that changes every cycle, without laying the page out

@@ -18,6 +18,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "headlessrun.h"
+#include "presentation.h"
 #include "runplots.h"
 #include "sensoridentity.h"
 #include "sensorport.h"
@@ -31,17 +32,18 @@ extern "C" void onStopSignal(int signal) {
     stopSignal = signal;
 }
 
-// The status line of the page: its own texts for the start-up codes, else the sensor's.
+// The page's status line for the cycle, word for word.
 QString statusLine(const VQS& sensor) {
-    const uint8_t code = sensor.lastReplyHeader.status;
-    if (code == 0)
-        return QStringLiteral("Sensor OK");
-    const char* known = statusCodeText(code);
-    return known ? QLatin1String(known) : QString::fromLatin1(sensor.statusText).section('\n', 0, 0);
+    return presentation::statusLine(sensor.lastReplyHeader.status, QString::fromLatin1(sensor.statusText)).text;
+}
+
+// The same on one line, for the text output's one line per cycle.
+QString statusOneLine(const VQS& sensor) {
+    return statusLine(sensor).split(QLatin1Char('\n'), Qt::SkipEmptyParts).join(QLatin1Char(' '));
 }
 
 QString unitOf(const VQS& sensor) {
-    const char* unit = concUnitText(sensor.concUnit);
+    const char* unit = presentation::unitName(sensor.concUnit);
     return unit ? QLatin1String(unit) : QString();
 }
 
@@ -143,8 +145,7 @@ private:
         if (plots)
             plots->addSample({run->lastTime(), double(a.concentration), double(a.temperature), double(a.pressure),
                               double(a.humidity)});
-        const char* gasText = gasTableText(a.gasId);
-        const QString gas = gasText ? QString(QLatin1String(gasText)) : QStringLiteral("Unknown Gas: %1").arg(a.gasId);
+        const QString gas = presentation::gasText(a.gasId);
         const int32_t cycle = RunRecorder::cycleNumber(sensor);
         if (out.json()) {
             const QJsonObject line{
@@ -173,7 +174,7 @@ private:
                          .arg(double(a.temperature), 0, 'f', 1)
                          .arg(double(a.pressure), 0, 'f', 1)
                          .arg(double(a.humidity), 0, 'f', 1)
-                         .arg(statusLine(sensor)));
+                         .arg(statusOneLine(sensor)));
         }
         if (cycleLimit > 0 && sensor.cycleCount >= cycleLimit)
             run->stop();
