@@ -18,6 +18,7 @@
 #include <cmath>
 
 #include "lumocustomplot.h"
+#include "presentation.h"
 #include "runplots.h"
 #include "tarnlitesystemtab.h"
 
@@ -30,17 +31,7 @@ const char* const kCurveColours[] = {"#CC483D", "#1F77B4", "#2CA02C", "#FF7F0E",
 
 // The page's status colours.
 QColor stateColour(SensorSnapshot::State state) {
-    switch (state) {
-    case SensorSnapshot::State::Running:
-        return QColor("#26A65B");
-    case SensorSnapshot::State::Recovering:
-        return QColor("#F89406");
-    case SensorSnapshot::State::Lost:
-        return QColor("#Ff0000");
-    case SensorSnapshot::State::Idle:
-        break;
-    }
-    return QColor("#000000");
+    return QColor(presentation::colourName(presentation::stateTone(state)));
 }
 
 // Legend rows per column; sixteen sensors fit in two columns.

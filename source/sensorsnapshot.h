@@ -6,8 +6,10 @@
 #include <QMetaType>
 #include <QString>
 
+#include "presentation.h"
+
 struct SensorSnapshot {
-    enum class State { Idle, Running, Recovering, Lost };
+    using State = presentation::SensorState;  // Idle, Running, Recovering, Lost
 
     State state = State::Idle;
     // Counts the page's run starts; a new number means the curve starts afresh.
@@ -27,19 +29,7 @@ struct SensorSnapshot {
     quint32 rows = 0;  // rows recorded in this run
     qint64 runMs = 0;  // the run clock when the snapshot was taken
 
-    static QString stateText(State state) {
-        switch (state) {
-        case State::Running:
-            return QStringLiteral("running");
-        case State::Recovering:
-            return QStringLiteral("recovering");
-        case State::Lost:
-            return QStringLiteral("lost");
-        case State::Idle:
-            break;
-        }
-        return QStringLiteral("idle");
-    }
+    static QString stateText(State state) { return presentation::stateText(state); }
 };
 
 Q_DECLARE_METATYPE(SensorSnapshot)

@@ -4,19 +4,13 @@
 #include <QTabWidget>
 
 #include "portlister.h"
+#include "presentation.h"
 #include "runregistry.h"
 #include "sensoridentity.h"
 #include "tarnlitesystemtab.h"
 #include "testnotedialog.h"
 #include "ui_tarnlitesystemtab.h"
 #include "vqs.h"
-
-namespace {
-
-const char* const kStyleGreen = "QLabel{color:#26A65B;font-family:Quicksand;}";
-const char* const kStyleRed = "QLabel{color:#Ff0000;font-family:Quicksand;}";
-
-}  // namespace
 
 QString TarnLiteSystemTab::portNameOfEntry(const QString& entry) const {
     const int at = entry.isEmpty() ? -1 : ui->comboBox_ports->findText(entry);
@@ -196,18 +190,17 @@ void TarnLiteSystemTab::on_comboBox_ports_currentIndexChanged(int) {
                                                             sizeof(sensor->sensorInfo.calibrationDate))));
     testNoteDialog->setWindowTitle(QStringLiteral("%1 - Test Notes").arg(name));
 
-    if (!selfTestPassed()) {
+    const presentation::StatusLine line =
+        presentation::identifiedLine(selfTestPassed(), QString::fromLatin1(sensor->statusText));
+    ui->label_status->setStyleSheet(presentation::labelStyle(line.tone));
+    statusShown = line.text;
+    ui->label_status->setText(line.text);
+    if (line.kind == presentation::StatusKind::Fault) {
         ui->pushButton_start->setEnabled(false);
-        ui->label_status->setStyleSheet(QLatin1String(kStyleRed));
-        statusShown = QString::fromLatin1(sensor->statusText);
-        ui->label_status->setText(statusShown);
         messageBox(QStringLiteral("Sensor Failure"), QStringLiteral("Failed 'Power On Self Test' (POST)."),
                    "QLabel{min-width: 300px;}");
         return;
     }
-    ui->label_status->setStyleSheet(QLatin1String(kStyleGreen));
-    statusShown = QStringLiteral("Sensor ready");
-    ui->label_status->setText(statusShown);
     if (swCompatible()) {
         ui->pushButton_start->setEnabled(true);
     } else {
@@ -229,12 +222,12 @@ void TarnLiteSystemTab::offerUnits() {
     if (reportsInPpm(*sensor)) {
         ui->radioButton_lel->setEnabled(false);
         ui->radioButton_lel2->setEnabled(false);
-        ui->radioButton_unit2->setText(QStringLiteral("PPM"));
+        ui->radioButton_unit2->setText(QLatin1String(presentation::unitName(presentation::UnitPpm)));
         ui->radioButton_unit2->setEnabled(true);
         ui->radioButton_unit2->setChecked(true);
         ui->radioButton_unit2->setVisible(true);
-        ui->label_flamConcUnit->setText(QStringLiteral("PPM"));
-        shown.unit = QStringLiteral("PPM");
+        ui->label_flamConcUnit->setText(QLatin1String(presentation::unitName(presentation::UnitPpm)));
+        shown.unit = QLatin1String(presentation::unitName(presentation::UnitPpm));
     } else {
         ui->radioButton_lel->setEnabled(true);
         ui->radioButton_lel->setChecked(true);
@@ -242,7 +235,7 @@ void TarnLiteSystemTab::offerUnits() {
         // an earlier sensor on this page could do.
         ui->radioButton_lel2->setEnabled(type == 3 && swCompatibleIEC());
         ui->radioButton_unit2->setEnabled(false);
-        ui->radioButton_unit2->setText(QStringLiteral("%VOL"));
+        ui->radioButton_unit2->setText(QLatin1String(presentation::unitName(presentation::UnitVol)));
         ui->radioButton_unit2->setVisible(false);
     }
     sensor->useVolUnit = false;

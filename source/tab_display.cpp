@@ -12,6 +12,7 @@
 #include <cmath>
 
 #include "lumocustomplot.h"
+#include "presentation.h"
 #include "runplots.h"
 #include "runregistry.h"
 #include "sensoridentity.h"
@@ -20,25 +21,6 @@
 #include "vqs.h"
 
 namespace {
-
-const char* const kStyleGreen = "QLabel{color:#26A65B;font-family:Quicksand;}";
-const char* const kStyleOrange = "QLabel{color:#F89406;font-family:Quicksand;}";
-const char* const kStyleRed = "QLabel{color:#Ff0000;font-family:Quicksand;}";
-const char* const kStyleBlack = "QLabel{color:#000000;font-family:Quicksand;}";
-
-// Status line by sensor status code; any code not listed shows the sensor's
-// own status text in red.
-struct StatusLine {
-    uint8_t code;
-    const char* style;
-    const char* text;
-};
-const StatusLine kStatusLines[] = {
-    {0x00, kStyleGreen, "Sensor OK"},
-    {0x28, kStyleOrange, "Sensor Warm-Up"},
-    {0x27, kStyleOrange, "Sensor Start-Up"},
-    {0x26, kStyleOrange, "Sensor Initializing"},
-};
 
 constexpr int kPlotMinimumHeight = 80;
 
@@ -202,15 +184,11 @@ void TarnLiteSystemTab::resizeEvent(QResizeEvent* event) {
 void TarnLiteSystemTab::updateDisplay(const Sample& sample) {
     const answer_t& a = sample.answer;
 
-    const uint8_t code = sample.status;
-    const StatusLine* line = nullptr;
-    for (const StatusLine& candidate : kStatusLines)
-        if (candidate.code == code)
-            line = &candidate;
-    statusShown = line ? QString::fromLatin1(line->text) : sample.statusText;
-    setStatusLine(line ? line->style : kStyleRed, statusShown);
+    const presentation::StatusLine line = presentation::statusLine(sample.status, sample.statusText);
+    statusShown = line.text;
+    setStatusLine(line);
 
-    shown.gas = RunSession::gasText(a.gasId);
+    shown.gas = presentation::gasText(a.gasId);
     setValueText(ui->label_flamID, shown.gas);
     const double conc = a.concentration;
     shown.concentrationText = RunSession::concentrationText(conc, session->ppm());
@@ -270,11 +248,12 @@ void TarnLiteSystemTab::followEnviroData(int side) {
     axis->setRange(range);
 }
 
-void TarnLiteSystemTab::setStatusLine(const char* styleSheet, const QString& text) {
+void TarnLiteSystemTab::setStatusLine(const presentation::StatusLine& line) {
     // Re-applying an unchanged style sheet re-polishes the label every cycle.
-    if (ui->label_status->styleSheet() != QLatin1String(styleSheet))
-        ui->label_status->setStyleSheet(QLatin1String(styleSheet));
-    setValueText(ui->label_status, text);
+    const QString style = presentation::labelStyle(line.tone);
+    if (ui->label_status->styleSheet() != style)
+        ui->label_status->setStyleSheet(style);
+    setValueText(ui->label_status, line.text);
 }
 
 void TarnLiteSystemTab::applyRunUnit() {
@@ -343,8 +322,9 @@ void TarnLiteSystemTab::onRunEnded(bool failed, bool lost) {
     enableRunDataButtons(true);
     ui->radioButton_unit2->setEnabled(false);
     setUnitButtonsAfterRun();
-    statusShown = QStringLiteral("Idle");
-    setStatusLine(kStyleBlack, statusShown);
+    const presentation::StatusLine idle = presentation::idleLine();
+    statusShown = idle.text;
+    setStatusLine(idle);
     runPort = {};
     if (runInProgress) {
         runInProgress = false;

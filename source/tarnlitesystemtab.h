@@ -31,6 +31,9 @@ class TestNoteDialog;
 namespace Ui {
 class TarnLiteSystemTab;
 }
+namespace presentation {
+struct StatusLine;
+}
 
 class TarnLiteSystemTab : public QWidget {
     Q_OBJECT
@@ -118,7 +121,7 @@ private:
     // Moves a value axis of plot_enviro to the data of its curves, as a
     // rescale over all their points would, from the ranges kept below.
     void followEnviroData(int side);
-    void setStatusLine(const char* styleSheet, const QString& text);
+    void setStatusLine(const presentation::StatusLine& line);
     // label_time from the run clock and label_cycles from the sample's Cycle column.
     void showTimeAndCycles(int32_t cycle);
     // Text of a label that changes every cycle, without laying the page out

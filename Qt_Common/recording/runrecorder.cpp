@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 
+#include "presentation.h"
 #include "runfiles.h"
 #include "sample.h"
 #include "vqs.h"
@@ -61,10 +62,9 @@ RunRecorder::OpenResult RunRecorder::openRunFiles(const VQS& sensor, bool ppmTab
         return CustomerFileFailed;
     }
     textPrintf(csvDataFile, "Time [s], Cycle , T [C], P [kPa], RH [%%], ");
-    if (ppmTable)
-        textPrintf(csvDataFile, "Gas ID , Conc [PPM]");
-    else
-        textPrintf(csvDataFile, "Gas ID , Conc [%%LEL]");
+    const QString column =
+        presentation::runConcColumn(ppmTable ? presentation::RunUnit::Ppm : presentation::RunUnit::Lel);
+    textPrintf(csvDataFile, "Gas ID , %s", column.toLatin1().constData());
     textPrintf(csvDataFile, "\n");
     std::fflush(csvDataFile);
     return Opened;

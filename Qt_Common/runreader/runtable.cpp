@@ -174,15 +174,7 @@ bool parseUint32(const char* begin, const char* end, uint32_t* value) {
 }
 
 QString RunTable::concHeader() const {
-    switch (unit) {
-        case UnitLel:
-            return QStringLiteral("Conc [%LEL]");
-        case UnitPpm:
-            return QStringLiteral("Conc [PPM]");
-        case UnitUnknown:
-            break;
-    }
-    return QStringLiteral("Conc");
+    return presentation::runConcColumn(runUnit());
 }
 
 QString RunTable::skippedSummary() const {

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "presentation.h"
+
 struct RunTable {
     enum Unit { UnitUnknown, UnitLel, UnitPpm };
 
@@ -43,6 +45,10 @@ struct RunTable {
     int64_t lineCount = 0;
 
     size_t rows() const { return seconds.size(); }
+    presentation::RunUnit runUnit() const {
+        return unit == UnitLel ? presentation::RunUnit::Lel
+                               : unit == UnitPpm ? presentation::RunUnit::Ppm : presentation::RunUnit::Unknown;
+    }
     // "Conc [%LEL]", "Conc [PPM]" or "Conc" for a table that does not say.
     QString concHeader() const;
     // One line on what was not read ("" when everything was), for example

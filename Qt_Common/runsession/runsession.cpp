@@ -4,6 +4,7 @@
 #include <QThread>
 
 #include "portlister.h"
+#include "presentation.h"
 #include "runrecorder.h"
 #include "vqs.h"
 
@@ -49,20 +50,19 @@ void RunSession::shutDown(unsigned long waitMs) {
 
 uint8_t RunSession::runUnitCode(bool ppm, bool volUnit, bool iecScale) {
     if (ppm)
-        return 3;
+        return presentation::UnitPpm;
     if (volUnit)
-        return 1;
-    return iecScale ? 2 : 0;
+        return presentation::UnitVol;
+    return iecScale ? presentation::UnitLelIec : presentation::UnitLelIso;
 }
 
 QString RunSession::unitText(uint8_t code) {
-    const char* text = concUnitText(code);
+    const char* text = presentation::unitName(code);
     return text ? QString(QLatin1String(text)) : QString();
 }
 
 QString RunSession::gasText(uint32_t id) {
-    const char* text = gasTableText(id);
-    return text ? QString(QLatin1String(text)) : QStringLiteral("Unknown Gas: %1").arg(id);
+    return presentation::gasText(id);
 }
 
 QString RunSession::concentrationText(double concentration, bool ppm) {

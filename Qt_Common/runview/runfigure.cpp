@@ -11,6 +11,7 @@
 #include <cmath>
 
 #include <qcustomplot.h>
+#include "presentation.h"
 #include "runplots.h"
 #include "runreader.h"
 
@@ -69,9 +70,9 @@ bool keySpan(QCustomPlot* plot, double* first, double* last) {
 QColor eventColour(int kind) {
     switch (kind) {
         case RunEvent::ConnectionLost:
-            return QColor("#Ff0000");
+            return QColor(presentation::colourName(presentation::Tone::Red));
         case RunEvent::ConnectionBack:
-            return QColor("#26A65B");
+            return QColor(presentation::colourName(presentation::Tone::Green));
         case RunEvent::Started:
         case RunEvent::Stopped:
             return QColor("#356797");
@@ -109,7 +110,7 @@ bool unitsDiffer(const Run& first, const Run& other) {
 }
 
 const char* unitText(const Run& run) {
-    return run.table.unit == RunTable::UnitPpm ? "PPM" : "%LEL";
+    return presentation::runUnitName(run.table.runUnit());
 }
 
 // The page's automatic concentration range over every curve on `axis`.

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "presentation.h"
 #include "runtable.h"
-#include "vqs.h"
 
 namespace {
 
@@ -110,7 +110,7 @@ QVariant RunTableModel::data(const QModelIndex& index, int role) const {
     if (index.column() != Gas)
         return text;
     // The code as the file holds it, with the gas it names.
-    const char* name = gasTableText(table->gasId[size_t(index.row())]);
+    const char* name = presentation::gasName(table->gasId[size_t(index.row())]);
     return name ? QStringLiteral("%1 %2").arg(text, QLatin1String(name)) : text;
 }
 

@@ -17,6 +17,7 @@
 
 #include "lumocustomplot.h"
 #include "messagebox.h"
+#include "presentation.h"
 #include "runfigure.h"
 #include "runplots.h"
 #include "runtablemodel.h"
@@ -90,7 +91,7 @@ RunViewTab::RunViewTab(Run first, QWidget* parent) : QWidget(parent) {
 
     labelProblems = new QLabel(this);
     labelProblems->setObjectName(QStringLiteral("label_problems"));
-    labelProblems->setStyleSheet(QStringLiteral("QLabel{color:#F89406;font-family:Quicksand;}"));
+    labelProblems->setStyleSheet(presentation::labelStyle(presentation::Tone::Orange));
     labelProblems->setWordWrap(true);
     layout->addWidget(labelProblems);
 

@@ -1,8 +1,8 @@
 // Code tables naming the sensor's numbers, and the rebuild of the answer record
 // from UART engineering data.
-#include <cstdio>
 #include <cstring>
 
+#include "presentation.h"
 #include "vqs.h"
 #include "vqs_decode.h"
 
@@ -11,18 +11,6 @@ namespace {
 struct CodeText {
     uint32_t code;
     const char* text;
-};
-
-constexpr CodeText kGasTable[] = {
-    {0, "None"},       {1, "Hydrogen"},   {2, "Hydrogen Mixture"}, {3, "Methane"}, {4, "Light Gas"},
-    {5, "Medium Gas"}, {6, "Heavy Gas"},  {7, "A2L"},              {8, "A1"},      {255, "Over Range"},
-};
-
-constexpr CodeText kConcUnits[] = {
-    {0, "%LEL(ISO)"},
-    {1, "%VOL"},
-    {2, "%LEL(IEC)"},
-    {3, "PPM"},
 };
 
 constexpr CodeText kSensorTypes[] = {
@@ -99,12 +87,13 @@ const char* lookup(const CodeText (&table)[N], uint32_t code) {
 
 }  // namespace
 
+// Gas and unit names are the program's shared presentation table.
 const char* gasTableText(uint32_t id) {
-    return lookup(kGasTable, id);
+    return presentation::gasName(id);
 }
 
 const char* concUnitText(uint8_t code) {
-    return lookup(kConcUnits, code);
+    return presentation::unitName(code);
 }
 
 const char* sensorTypeText(uint32_t type) {
@@ -129,12 +118,8 @@ void statusBitsToText(uint32_t bits, char* out) {
 }
 
 void VQS::gasNameFromId(uint32_t id) {
-    const char* text = gasTableText(id);
-    if (text != nullptr) {
-        copyText(gasName, sizeof(gasName), text, std::strlen(text));
-    } else {
-        std::snprintf(gasName, sizeof(gasName), "Unknown Gas: %u", id);
-    }
+    const QByteArray text = presentation::gasText(id).toLatin1();
+    copyText(gasName, sizeof(gasName), text.constData(), size_t(text.size()));
 }
 
 void VQS::uartEngDataToVerboseAnswerV3(flam_data_v3_t* data) {

@@ -2,6 +2,7 @@
 // the same sensors and samples, and SIGTERM ends a run cleanly.
 #include <QComboBox>
 #include <QJsonArray>
+#include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -13,6 +14,7 @@
 #include "cipher.h"
 #include "mainwindow.h"
 #include "portlister.h"
+#include "presentation.h"
 #include "program_result.h"
 #include "record_pieces.h"
 #include "sim_link.h"
@@ -191,6 +193,86 @@ private slots:
             for (int line = 0; line < qMax(mine.size(), page.size()); ++line)
                 QCOMPARE(mine.value(line), page.value(line));
             QVERIFY(QDir(pageRun(i)).removeRecursively());
+        }
+    }
+
+    // The page and vqs-ctl record say the same status line: a real run prints,
+    // for a good reply, a start-up code and a code only the sensor names, what
+    // the page shows for that code and sensor text; and for every code 0..255
+    // the page shows its own words for 0 and the start-up codes, else the
+    // sensor's text in red, as the shared table (vqs-ctl's source) says.
+    void pageAndRecordSayTheSameStatusLine() {
+        const uint8_t runCodes[] = {0x00, 0x26, 0x31};
+        QTemporaryDir links, out;
+        std::vector<std::unique_ptr<Simulator>> sims;
+        QMap<QString, uint8_t> codeOfPort;
+        QStringList args{"record", "--uart", "--json", "--cycles", "1", "--dir", out.path()};
+        for (uint8_t code : runCodes) {
+            Options options;
+            options.samplePeriodMs = 200;
+            const std::string name = "STATUS-" + std::to_string(code);
+            sims.push_back(
+                std::make_unique<Simulator>(Framing::Uart, identity(name.c_str(), 3, {{4, 1, 0, 0}}), options));
+            QVERIFY(openThroughLink(*sims.back(), links, QString::fromStdString(name)));
+            sims.back()->setSensorStatus(code);
+            sims.back()->start();
+            const QString port = QString::fromStdString(sims.back()->path());
+            codeOfPort.insert(port, code);
+            args << port;
+        }
+        const ProgramResult said = runProgram(VQS_CTL_PATH, args, 60000);
+        QVERIFY2(said.code == 0, qPrintable(said.err));
+
+        MainWindow window;
+        auto* tab = window.findChild<TarnLiteSystemTab*>();
+        auto* label = tab->findChild<QLabel*>("label_status");
+        VQS* sensor = tab->sensorObject();
+        const auto pageSays = [&](uint8_t code, const QString& sensorText) {
+            sensor->lastReplyHeader.status = code;
+            qstrncpy(sensor->statusText, sensorText.toLatin1().constData(), sizeof(sensor->statusText));
+            sensor->answer.temperature = 20;  // a recordable cycle: the page shows it
+            sensor->answer.pressure = 100;
+            sensor->freshAnswer = true;
+            tab->onVQSWorkComplete();
+            return qMakePair(label->text(), label->styleSheet());
+        };
+
+        QMap<uint8_t, QString> printed;
+        for (const QString& line : said.out.split('\n', Qt::SkipEmptyParts)) {
+            const QJsonObject cycle = QJsonDocument::fromJson(line.toUtf8()).object();
+            if (cycle.contains("status"))
+                printed.insert(codeOfPort.value(cycle.value("port").toString()), cycle.value("status").toString());
+        }
+        QCOMPARE(printed.size(), 3);
+        QCOMPARE(printed.value(0x00), QStringLiteral("Sensor OK"));
+        QCOMPARE(printed.value(0x26), QStringLiteral("Sensor Initializing"));
+        // The sensor's own text whole, as the page shows it: the name and when it came.
+        QVERIFY2(QRegularExpression("^Condensation Condition\n\\(.+\\)$").match(printed.value(0x31)).hasMatch(),
+                 qPrintable(printed.value(0x31)));
+        for (auto it = printed.cbegin(); it != printed.cend(); ++it)
+            QCOMPARE(pageSays(it.key(), it.value()).first, it.value());
+
+        // Every code, with the sensor text the link layer writes for it.
+        for (int code = 0; code <= 0xFF; ++code) {
+            const char* named = statusCodeText(uint8_t(code));
+            const QString sensorText = (named ? QString::fromLatin1(named)
+                                              : QStringLiteral("Unknown Error 0x%1").arg(code, 0, 16)) +
+                                       QStringLiteral("\n(12:00:00.000)");
+            const presentation::StatusLine shared = presentation::statusLine(uint8_t(code), sensorText);
+            QString text = sensorText;
+            QString colour = "#Ff0000";
+            if (code == 0) {
+                text = "Sensor OK";
+                colour = "#26A65B";
+            } else if (code >= 0x26 && code <= 0x28) {
+                text = named;  // the page's words are the sensor's names for these
+                colour = "#F89406";
+            }
+            const auto page = pageSays(uint8_t(code), sensorText);
+            QCOMPARE(page.first, text);
+            QCOMPARE(page.second, QStringLiteral("QLabel{color:%1;font-family:Quicksand;}").arg(colour));
+            QCOMPARE(shared.text, page.first);
+            QCOMPARE(presentation::labelStyle(shared.tone), page.second);
         }
     }
 

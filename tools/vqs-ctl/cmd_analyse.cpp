@@ -7,6 +7,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "gasmarks.h"
+#include "presentation.h"
 #include "response.h"
 #include "runreader.h"
 
@@ -22,16 +23,8 @@ const SettingOption kSettingOptions[] = {
     {"smooth", &ResponseSettings::smoothSeconds},
 };
 
-QString unitText(RunTable::Unit unit) {
-    switch (unit) {
-        case RunTable::UnitLel:
-            return QStringLiteral("%LEL");
-        case RunTable::UnitPpm:
-            return QStringLiteral("PPM");
-        case RunTable::UnitUnknown:
-            break;
-    }
-    return QString();
+QString unitText(const RunTable& table) {
+    return QLatin1String(presentation::runUnitName(table.runUnit()));
 }
 
 }  // namespace
@@ -59,7 +52,7 @@ int runAnalyse(const Args& args, const Output& out) {
 
     const QList<StepResponse> steps =
         analyseSteps(run.table.seconds, run.table.concentration, gasMarksOf(run), settings);
-    const QString unit = unitText(run.table.unit);
+    const QString unit = unitText(run.table);
     const QByteArray text =
         out.json() ? responseJson(steps, run.directory, unit) : responseText(steps, unit).toLocal8Bit();
     std::fwrite(text.constData(), 1, size_t(text.size()), stdout);

@@ -3,6 +3,7 @@
 
 #include "cli.h"
 #include "commands.h"
+#include "presentation.h"
 #include "sensoridentity.h"
 #include "sensorport.h"
 #include "vqs.h"
@@ -32,8 +33,8 @@ int runIdentify(const Args& args, const Output& out) {
         return out.fail(ExitSensorFailed, target.label, QStringLiteral("no-answer"), QStringLiteral("no sensor answers"));
 
     const bool passed = selfTestPassed(sensor.lastReplyHeader.status);
-    // The status line reads "Sensor ready" after a passed self test, else the sensor's own text.
-    const QString status = passed ? QStringLiteral("Sensor ready") : text(sensor.statusText).section('\n', 0, 0);
+    // The page's status line after identification: "Sensor ready", or the sensor's own text.
+    const QString status = presentation::identifiedLine(passed, QString::fromLatin1(sensor.statusText)).text;
     const bool compatible = firmwareCompatible(sensor.firmwareVersion);
     const QJsonObject result{
         {QStringLiteral("port"), target.label},
@@ -57,8 +58,13 @@ int runIdentify(const Args& args, const Output& out) {
             {"Firmware", "firmware"}, {"Hardware", "hardware"}, {"Calibrated", "calibrationDate"},
             {"Self-test", "selfTest"}, {"Status", "status"},
         };
-        for (const auto& field : kFields)
-            out.line(QStringLiteral("%1 %2").arg(QLatin1String(field[0]) + ':', -11).arg(result.value(QLatin1String(field[1])).toString()));
+        // One line per field: a text of several lines (the status) is joined.
+        for (const auto& field : kFields) {
+            const QString value = result.value(QLatin1String(field[1])).toString();
+            out.line(QStringLiteral("%1 %2")
+                         .arg(QLatin1String(field[0]) + ':', -11)
+                         .arg(value.split('\n', Qt::SkipEmptyParts).join(' ')));
+        }
         if (!compatible)
             out.line(QStringLiteral("Note:       firmware 3.0.0.0 or higher is needed for measuring"));
     }

@@ -19,6 +19,7 @@
 #include "commands.h"
 #include "headlessrun.h"
 #include "runsession.h"
+#include "presentation.h"
 #include "runplots.h"
 #include "sensoridentity.h"
 #include "sensorport.h"
@@ -32,13 +33,14 @@ extern "C" void onStopSignal(int signal) {
     stopSignal = signal;
 }
 
-// The status line of the page: its own texts for the start-up codes, else the sensor's.
+// The page's status line for the cycle, word for word.
 QString statusLine(const Sample& sample) {
-    const uint8_t code = sample.status;
-    if (code == 0)
-        return QStringLiteral("Sensor OK");
-    const char* known = statusCodeText(code);
-    return known ? QLatin1String(known) : sample.statusText.section('\n', 0, 0);
+    return presentation::statusLine(sample.status, sample.statusText).text;
+}
+
+// The same on one line, for the text output's one line per cycle.
+QString statusOneLine(const Sample& sample) {
+    return statusLine(sample).split(QLatin1Char('\n'), Qt::SkipEmptyParts).join(QLatin1Char(' '));
 }
 
 struct Recording {
@@ -170,7 +172,7 @@ private:
                          .arg(double(a.temperature), 0, 'f', 1)
                          .arg(double(a.pressure), 0, 'f', 1)
                          .arg(double(a.humidity), 0, 'f', 1)
-                         .arg(statusLine(sample)));
+                         .arg(statusOneLine(sample)));
         }
         if (cycleLimit > 0 && sample.cycleCount >= cycleLimit)
             run->stop();
