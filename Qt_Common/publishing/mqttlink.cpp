@@ -46,6 +46,12 @@ std::string MqttLink::endpoint() const {
 }
 
 bool MqttLink::start(std::string* error) {
+    if (thread_.joinable())
+        return true;
+    if (mosq_) {  // an earlier start that failed
+        mosquitto_destroy(mosq_);
+        mosq_ = nullptr;
+    }
     const char* id = settings_.clientId.empty() ? nullptr : settings_.clientId.c_str();
     mosq_ = mosquitto_new(id, settings_.cleanSession || !id, this);
     if (!mosq_) {
@@ -119,7 +125,7 @@ void MqttLink::run() {
             if (rc == MOSQ_ERR_SUCCESS) {
                 if (stopping_) {
                     // A clean stop closes the socket within a loop or two; never wait long for it.
-                    if (!stopClean_)
+                    if (!stopClean_ || !up_)
                         break;
                     if (stopDeadline == steady_clock::time_point{})
                         stopDeadline = steady_clock::now() + seconds(2);

@@ -43,6 +43,8 @@ public:
     ~Sender() override { halt(false); }
 
     bool begin(std::string* error) {
+        if (thread_.joinable())
+            return true;
         if (!start(error))
             return false;
         thread_ = std::thread(&Sender::pump, this);
@@ -234,7 +236,7 @@ Publisher::~Publisher() {
 
 void Publisher::start() {
     std::string error;
-    if (!sender_->begin(&error)) {
+    if (sender_ && !sender_->begin(&error)) {
         const QString text = QStringLiteral("broker %1: %2").arg(settings_.url(), QString::fromStdString(error));
         qWarning().noquote() << "publishing:" << text;
         QMetaObject::invokeMethod(this, [this, text] { emit statusChanged(false, text); }, Qt::QueuedConnection);

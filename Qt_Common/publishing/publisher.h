@@ -43,7 +43,8 @@ public:
     // without a goodbye, which makes the broker publish the will.
     void stop(int drainMs = 3000);
 
-    // Any thread; never blocks.
+    // Any thread, but not while stop() or the destructor runs; never blocks.
+    // After stop() nothing more is published.
     void publish(const QByteArray& topic, const QByteArray& payload, int qos = 1, bool retain = false);
     // The documents of messages.h under the bench's topics; bench names are filled in.
     void publishCycle(CycleMessage message);

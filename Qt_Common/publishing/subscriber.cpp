@@ -68,7 +68,7 @@ Subscriber::~Subscriber() {
 
 void Subscriber::start() {
     std::string error;
-    if (!receiver_->start(&error)) {
+    if (receiver_ && !receiver_->start(&error)) {
         const QString text = QStringLiteral("broker %1: %2").arg(settings_.url(), QString::fromStdString(error));
         QMetaObject::invokeMethod(this, [this, text] { emit statusChanged(false, text); }, Qt::QueuedConnection);
     }

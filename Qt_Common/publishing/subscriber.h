@@ -36,7 +36,7 @@ public:
     ~Subscriber() override;
 
     void start();
-    void stop();
+    void stop();  // for good: a stopped subscriber does not start again
 
 signals:
     void received(const BrokerMessage& message);
