@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ ccache
-    qtbase5-dev libqt5serialport5-dev libqcustomplot-dev libcjson-dev
+    qtbase5-dev libqt5serialport5-dev libqcustomplot-dev libcjson-dev libmosquitto-dev mosquitto
     fonts-quicksand stm32flash
     xvfb clang libclang-rt-14-dev
     g++-mingw-w64-x86-64 wine64

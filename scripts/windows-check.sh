@@ -104,6 +104,7 @@ done < <(cd "$out" && unzip -Z1 "$zip_file" | grep -v '/$' | sed "s|^$name/||")
 check "every file of the zip installed in $instdir" $installed_all
 check "flasher, platform plugin and uninstaller beside the program" \
     test -f "$instdir/stm32flash.exe" -a -f "$instdir/platforms/qwindows.dll" -a -f "$instdir/uninstall.exe"
+check "MQTT client library beside vqs-ctl" test -f "$instdir/libmosquitto.dll"
 check "Start-menu entry" test -f "$startmenu/VQS Sensor Interface.lnk"
 "$WINE" reg query "$uninstall_key" 2>/dev/null | tr -d '\r' >"$out/uninstall-key.txt" || true
 check "uninstaller listed in the user's installed programs (HKCU)" \

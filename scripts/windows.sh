@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds the Windows x64 package from Linux: Qt for Windows (once, cached outside the checkout),
-# QCustomPlot, cJSON and stm32flash from their Debian source packages, then our programs,
+# QCustomPlot, cJSON, libmosquitto and stm32flash from their Debian source packages, then our programs,
 # a zip and an NSIS installer in dist/.
 #
 #   bash scripts/windows.sh          everything
 #   bash scripts/windows.sh qt       only the cached Qt for Windows
 #   bash scripts/windows.sh qt-cached  exit code 0 when that Qt is built already
+#   bash scripts/windows.sh deps-noqt  only the libraries and tools that need no Qt
 #
 # Environment:
 #   VQS_QT_SOURCES   directory holding qtserialport-everywhere-src-5.15.8.tar.xz (default ../shared/qt)
@@ -216,8 +217,43 @@ build_stm32flash() {
     touch "$stamp"
 }
 
+# The MQTT client library only (no broker, clients, plugins or C++ wrapper). Without TLS: Debian
+# has no OpenSSL for mingw-w64, and Qt for Windows uses Schannel. Its threads are POSIX threads,
+# which mingw-w64 provides (winpthreads, shipped beside the program anyway); its build file
+# expects a pthreads-win32 build under C:\pthreads on Windows, so a copy is told otherwise.
+build_mosquitto() {
+    local src stamp work
+    src="$(debian_source mosquitto)"
+    stamp="$deps/.built-$(basename "$src")"
+    [ -f "$stamp" ] && return 0
+    log "building $(basename "$src") (client library) for Windows"
+    work="$cache/work/mosquitto"
+    rm -rf "$work"
+    cp -a "$src" "$work"
+    sed -i 's/^\tif (WIN32)$/\tif (WIN32 AND NOT MINGW)/' "$work/CMakeLists.txt"
+    grep -q 'if (WIN32 AND NOT MINGW)' "$work/CMakeLists.txt" || die "mosquitto: its threading set-up changed"
+    # PE linkers take no symbol version scripts (the header's dllexport marks what the DLL
+    # exports), and a DLL comes with an import library to install.
+    sed -i -e '/LINK_FLAGS "-Wl,--version-script=/d' \
+        -e 's|^install(TARGETS libmosquitto RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}"|& ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}"|' \
+        "$work/lib/CMakeLists.txt"
+    nice -n 19 cmake -S "$work" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DVQS_WINDOWS_PREFIXES="$deps" -DCMAKE_INSTALL_PREFIX="$deps" \
+        -DWITH_TLS=OFF -DWITH_CJSON=OFF -DWITH_THREADING=ON -DWITH_SRV=OFF -DWITH_LIB_CPP=OFF \
+        -DWITH_BROKER=OFF -DWITH_CLIENTS=OFF -DWITH_APPS=OFF -DWITH_PLUGINS=OFF -DDOCUMENTATION=OFF \
+        >"$cache/mosquitto-build.log" 2>&1 \
+        && nice -n 19 cmake --build "$work/build" -j "$jobs" >>"$cache/mosquitto-build.log" 2>&1 \
+        && cmake --install "$work/build" >>"$cache/mosquitto-build.log" 2>&1 \
+        || { tail -n 30 "$cache/mosquitto-build.log"; die "mosquitto build failed"; }
+    $triple-objdump -p "$deps/bin/libmosquitto.dll" | grep '] mosquitto_publish$' >/dev/null \
+        || die "mosquitto: libmosquitto.dll exports no mosquitto_publish"
+    rm -rf "$work"
+    touch "$stamp"
+}
+
 cmake_dep cjson -DENABLE_CJSON_TEST=OFF -DENABLE_CJSON_UTILS=OFF -DENABLE_CUSTOM_COMPILER_FLAGS=OFF
 build_stm32flash
+build_mosquitto
 [ "$stage" = deps-noqt ] && exit 0
 cmake_dep qcustomplot -DUSE_QT_VERSION=5
 [ "$stage" = deps ] && exit 0

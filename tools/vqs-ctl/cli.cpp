@@ -29,6 +29,7 @@ const CommandForm kCommands[] = {
     {"record", 1, -1, "uart usb cycles= duration= dir="},
     {"plot", 1, -1, "out="},
     {"analyse", 1, 1, "baseline= window= band= hold= smooth="},
+    {"watch", 0, 0, "mqtt= count= duration="},
     {"help", 0, 2, ""},
     {"version", 0, 0, ""},
 };

@@ -15,6 +15,7 @@ int runFirmware(const Args& args, const Output& out);
 int runRecord(const Args& args, const Output& out);
 int runPlot(const Args& args, const Output& out);
 int runAnalyse(const Args& args, const Output& out);
+int runWatch(const Args& args, const Output& out);
 
 // The firmware version as the sensor reports it: its numbers, else its version text's first line.
 QString firmwareText(const VQS& sensor);

@@ -38,6 +38,7 @@ const Dispatch kDispatch[] = {
     {"params set", runParamsSet}, {"firmware", runFirmware}, {"record", runRecord},
     {"plot", runPlot},
     {"analyse", runAnalyse},
+    {"watch", runWatch},
 };
 
 // The command line as bytes, before any application exists to decode it: only

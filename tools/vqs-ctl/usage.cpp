@@ -42,6 +42,7 @@ const char* const kOverview =
     "  record PORT [PORT...]             record a run of each sensor in the program's run files\n"
     "  plot RUNDIR... --out FILE         draw saved runs into a PNG or PDF\n"
     "  analyse RUNDIR                    response times after the gas marks of a run\n"
+    "  watch --mqtt URL                  every cycle the benches publish to a broker\n"
     "  help [COMMAND]                    help on one command (also: vqs-ctl COMMAND --help)\n"
     "\n"
     "Options of every command:\n"
@@ -243,6 +244,29 @@ const char* const kAnalyse =
     "\n"
     "%EXIT%";
 
+const char* const kWatch =
+    "Usage: vqs-ctl watch --mqtt URL [--count N] [--duration T] [--json]\n"
+    "\n"
+    "Prints every cycle that every bench publishes to the broker at URL, one line each, as\n"
+    "they arrive, until Ctrl-C or SIGTERM. URL is mqtt://HOST[:PORT] (port 1883) or\n"
+    "mqtts://HOST[:PORT] (TLS, port 8883). The user name and password come from the\n"
+    "environment variables VQS_MQTT_USER and VQS_MQTT_PASSWORD, a CA file for TLS from\n"
+    "VQS_MQTT_CAFILE (default: the system's certificates). A broker that cannot be reached\n"
+    "or refuses the login is named on stderr once, and tried again until the watch ends.\n"
+    "Each bench's state (online, offline) is noted on stderr.\n"
+    "\n"
+    "  --mqtt URL      the broker\n"
+    "  --count N       stop after N cycles\n"
+    "  --duration T    stop after T: 90 or 90s, 15m, 24h, 30d\n"
+    "%COMMON%"
+    "\n"
+    "Output: BENCH SENSOR TIMEs GAS CONCENTRATION UNIT STATUS per cycle.\n"
+    "--json: the cycle's JSON document per line, with \"bench\" and \"sensor\" (see README,\n"
+    "\"Publishing to a broker\"). With --count, exit code 1 when fewer cycles came before\n"
+    "--duration ended the watch.\n"
+    "\n"
+    "%EXIT%";
+
 struct HelpTopic {
     const char* topic;
     const char* text;
@@ -252,6 +276,7 @@ const HelpTopic kTopics[] = {
     {"params get", kParamsGet}, {"params set", kParamsSet}, {"firmware", kFirmware},
     {"record", kRecord},        {"plot", kPlot},
     {"analyse", kAnalyse},
+    {"watch", kWatch},
 };
 
 }  // namespace
