@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 jobs=2
-fuzz_seconds=${VQS_FUZZ_SECONDS:-20}
+fuzz_seconds=${VQS_FUZZ_SECONDS:-12}
 suite_jobs=$jobs
 # shellcheck source=scripts/suites.sh
 . scripts/suites.sh

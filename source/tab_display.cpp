@@ -46,20 +46,25 @@ public:
 // never takes the scroll bar's room (its value labels would keep it).
 class ColumnWidth : public QObject {
 public:
-    explicit ColumnWidth(QScrollArea* area) : QObject(area), area(area) {
+    explicit ColumnWidth(QScrollArea* area) : QObject(area), host(area) {
         area->widget()->installEventFilter(this);
-        barHolder()->installEventFilter(this);
-        fit();
+        barHolder(area)->installEventFilter(this);
+        fit(area);
     }
     bool eventFilter(QObject* watched, QEvent* event) override {
+        // The area's children still send events while it is being destroyed;
+        // by then it is no longer a scroll area and there is nothing to fit.
+        QScrollArea* area = qobject_cast<QScrollArea*>(host);
+        if (!area)
+            return false;
         const QEvent::Type type = event->type();
-        if (watched == barHolder()) {
+        if (watched == barHolder(area)) {
             if (type == QEvent::Show || type == QEvent::Hide)
-                fit();
+                fit(area);
             return false;
         }
         if (type == QEvent::LayoutRequest || type == QEvent::Resize || type == QEvent::Show)
-            fit();
+            fit(area);
         // Resized by the scroll area while its page was hidden, the content can
         // be shown with its layout still at the old size; lay it out again.
         QLayout* layout = area->widget()->layout();
@@ -70,15 +75,15 @@ public:
 
 private:
     // The scroll area shows and hides the bar's container, not the bar.
-    QWidget* barHolder() const { return area->verticalScrollBar()->parentWidget(); }
-    void fit() {
+    static QWidget* barHolder(QScrollArea* area) { return area->verticalScrollBar()->parentWidget(); }
+    static void fit(QScrollArea* area) {
         QWidget* content = area->widget();
         int width = std::max(content->sizeHint().width(), content->minimumSizeHint().width());
-        if (!barHolder()->isHidden())
+        if (!barHolder(area)->isHidden())
             width += area->verticalScrollBar()->sizeHint().width();
         area->setFixedWidth(width + 2 * area->frameWidth());
     }
-    QScrollArea* area;
+    QWidget* const host;  // as a plain widget, so asking what it still is stays valid
 };
 
 }  // namespace
