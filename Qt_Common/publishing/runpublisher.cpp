@@ -63,6 +63,8 @@ void RunPublisher::onState(RunSession::State state) {
                         (before == RunSession::State::Idle || before == RunSession::State::Lost);
     if (starts) {
         runStartUtcMs_ = QDateTime::currentMSecsSinceEpoch();
+        if (identitySource_)
+            identity_ = identitySource_();
         publisher_.publishIdentity(identity_);
     }
     publisher_.publishState(identity_.sensor, stateOf(state));

@@ -9,6 +9,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 #include "messages.h"
 #include "runsession.h"
 
@@ -24,6 +26,9 @@ public:
     // What is known of the sensor changed (the page identified another one):
     // published with the next run's start.
     void setIdentity(const IdentityMessage& identity) { identity_ = identity; }
+    // Asked for the identity at each run's start instead (while the sensor is
+    // still idle, so its fields may be read).
+    void setIdentitySource(std::function<IdentityMessage()> source) { identitySource_ = std::move(source); }
     QString sensor() const { return identity_.sensor; }
 
     // The cycle document of a recorded Sample; `seconds` is its time column.
@@ -38,6 +43,7 @@ private:
     Publisher& publisher_;
     RunSession& session_;
     IdentityMessage identity_;
+    std::function<IdentityMessage()> identitySource_;
     RunSession::State last_ = RunSession::State::Idle;
     qint64 runStartUtcMs_ = -1;  // -1 outside a run
 };
