@@ -7,11 +7,14 @@
 #include <QFileDialog>
 #include <QKeySequence>
 #include <QMessageBox>
+#include <QSettings>
 #include <QStatusBar>
 
 #include "messagebox.h"
 #include "runviewtab.h"
 #include "allsensorspanel.h"
+#include "benchpublishing.h"
+#include "publishdialog.h"
 #include "tarnlitesystemtab.h"
 
 namespace {
@@ -45,6 +48,15 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
             openRun(directory);
     });
 
+    publishing = new BenchPublishing(this);
+    {
+        QSettings stored(BenchPublishing::settingsPath(), QSettings::IniFormat);
+        publishing->apply(BrokerSettings::load(stored));
+    }
+    QAction* publishAction = ui->menuFIle->addAction(QStringLiteral("&Publish to Broker..."));
+    publishAction->setObjectName(QStringLiteral("action_publish"));
+    connect(publishAction, &QAction::triggered, this, &MainWindow::editPublishing);
+
     ui->menuFIle->addSeparator();
     QAction* quitAction = ui->menuFIle->addAction(QStringLiteral("&Quit"));
     quitAction->setObjectName(QStringLiteral("action_quit"));
@@ -69,6 +81,7 @@ void MainWindow::addSystem(QString tabName)
     auto* tab = new TarnLiteSystemTab(ui->tabWidget);
     ui->tabWidget->addTab(tab, tabName);
     allSensors->track(tab);
+    publishing->track(tab);
     connect(tab, &TarnLiteSystemTab::dataSaved, this, [this](const QString& directory) {
         statusBar()->showMessage(QStringLiteral("Data saved in %1").arg(QDir::toNativeSeparators(directory)));
     });
@@ -106,11 +119,27 @@ void MainWindow::removeSystem(int index)
         page->deleteLater();
 }
 
+void MainWindow::editPublishing()
+{
+    QSettings stored(BenchPublishing::settingsPath(), QSettings::IniFormat);
+    PublishDialog dialog(BrokerSettings::load(stored), publishing->lastStatus(), this);
+    dialog.setObjectName(QStringLiteral("publishDialog"));
+    connect(publishing, &BenchPublishing::statusChanged, &dialog, &PublishDialog::showStatus);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const BrokerSettings settings = dialog.settings();
+    settings.save(stored);
+    stored.sync();
+    publishing->apply(settings);
+}
+
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     if (confirm(this, "Close Program Requested", "Do you really want to close this program?",
                 "QLabel{min-width: 300px;}")) {
         event->accept();
+        // The sensors and the bench go offline on the broker.
+        publishing->stop();
         QApplication::quit();
     } else {
         event->ignore();

@@ -7,6 +7,7 @@
 class QCloseEvent;
 class RunViewTab;
 class AllSensorsPanel;
+class BenchPublishing;
 
 namespace Ui {
 class MainWindow;
@@ -22,6 +23,9 @@ public:
     // Opens the saved run in `directory` read-only in a tab of its own; null
     // (after telling the user why) when it has nothing to show.
     RunViewTab* openRun(const QString& directory);
+    // "Publish to Broker...": the settings, kept beside the program, applied at once.
+    void editPublishing();
+    BenchPublishing* benchPublishing() const { return publishing; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -33,4 +37,5 @@ public slots:
 private:
     Ui::MainWindow* ui;
     AllSensorsPanel* allSensors = nullptr;
+    BenchPublishing* publishing = nullptr;
 };

@@ -38,6 +38,10 @@ bool HeadlessRun::start(const QString& baseDirectory) {
         return false;
     }
     name = QString::fromLatin1(sensor->sensorName);
+    facts.type = sensorTypeDescription(*sensor);
+    facts.sku = QString::fromLatin1(sensor->sensorSku);
+    facts.firmware = QString::fromLatin1(sensor->firmwareVersionText);
+    facts.mcuId = QString::fromLatin1(sensor->mcuId);
     if (!selfTestPassed(sensor->lastReplyHeader.status)) {
         sensor->disconnect();
         errorText = QStringLiteral("%1 failed its power-on self test: %2")
@@ -73,6 +77,7 @@ bool HeadlessRun::start(const QString& baseDirectory) {
     sensor->cycleCount = 0;
     session.resetRows();
     clock.start();
+    emit identified();
     session.begin();
     return true;
 }

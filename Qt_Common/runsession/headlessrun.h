@@ -16,6 +16,14 @@ class HeadlessRun : public QObject {
     Q_OBJECT
 
 public:
+    // What identification told of the sensor, as texts (empty where not known).
+    struct Identity {
+        QString type;
+        QString sku;
+        QString firmware;
+        QString mcuId;
+    };
+
     // `portName` names the port in messages; aim sensorObject() at the port
     // (path or COM number, and framing) before start().
     explicit HeadlessRun(const QString& portName, QObject* parent = nullptr);
@@ -34,6 +42,7 @@ public:
     QString runDirectory() const { return recorder.tempDataDir; }
     // Identity learnt before the run (read only while no run is active, or kept).
     QString sensorName() const { return name; }
+    const Identity& identity() const { return facts; }
     uint8_t unitCode() const { return session.unitCode(); }
     uint32_t cycles() const { return session.rows(); }
     // The device object: set up before start() only.
@@ -41,6 +50,9 @@ public:
     RunSession& runSession() { return session; }
 
 signals:
+    // In start(), once the sensor is identified and before the run begins:
+    // sensorName() and identity() are known.
+    void identified();
     // One recorded cycle, after its row was written to both tables.
     void cycleRecorded(const Sample& sample, double seconds);
     // The run ended: by stop(), or by a lost sensor (failed() then true).
@@ -53,4 +65,5 @@ private:
     QElapsedTimer clock;
     RunSession session;
     QString errorText;
+    Identity facts;
 };

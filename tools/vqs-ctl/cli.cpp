@@ -26,7 +26,7 @@ const CommandForm kCommands[] = {
     {"params get", 1, 1, "uart usb"},
     {"params set", 2, 2, "uart usb dry-run keep-identity"},
     {"firmware", 2, 2, "uart usb"},
-    {"record", 1, -1, "uart usb cycles= duration= dir="},
+    {"record", 1, -1, "uart usb cycles= duration= dir= mqtt="},
     {"plot", 1, -1, "out="},
     {"analyse", 1, 1, "baseline= window= band= hold= smooth="},
     {"watch", 0, 0, "mqtt= count= duration="},

@@ -20,6 +20,8 @@
 #include "headlessrun.h"
 #include "runsession.h"
 #include "presentation.h"
+#include "publisher.h"
+#include "runpublisher.h"
 #include "runplots.h"
 #include "sensoridentity.h"
 #include "sensorport.h"
@@ -48,6 +50,8 @@ struct Recording {
     std::unique_ptr<HeadlessRun> run;
     // The run's two plots, drawn offscreen and left beside its files at the end.
     std::unique_ptr<RunPlots> plots;
+    // With --mqtt: the run published as it is recorded (after `run`: it goes first).
+    std::unique_ptr<RunPublisher> publishing;
 };
 
 class RecordSession : public QObject {
@@ -55,7 +59,7 @@ public:
     RecordSession(const Args& args, const Output& out) : args(args), out(out) {}
 
     int exec() {
-        if (!parseLimits())
+        if (!parseLimits() || !startPublisher())
             return ExitUsage;
         const QString base = args.values.contains(QStringLiteral("dir"))
                                  ? args.value("dir")
@@ -68,6 +72,8 @@ public:
             if (code != ExitOk)
                 return stopAll(code);
             recording->run = std::make_unique<HeadlessRun>(port);
+            if (publisher)
+                publishRun(recording.get());
             VQS& sensor = recording->run->sensorObject();
             code = openSensor(sensor, recording->target, out);
             if (code != ExitOk)
@@ -136,6 +142,47 @@ private:
             }
         }
         return true;
+    }
+
+    // --mqtt URL: one publisher for every sensor of the recording. Whatever the
+    // broker does never holds up the runs: publishing only queues.
+    bool startPublisher() {
+        if (!args.values.contains(QStringLiteral("mqtt")))
+            return true;
+        BrokerSettings settings;
+        QString error;
+        if (!settings.setUrl(args.value("mqtt"), &error)) {
+            out.fail(ExitUsage, QString(), QStringLiteral("usage"), error);
+            return false;
+        }
+        settings.readEnvironment();
+        publisher = std::make_unique<Publisher>(settings);
+        const QString where = settings.url();
+        QObject::connect(publisher.get(), &Publisher::statusChanged, this, [this, where](bool connected, const QString& text) {
+            out.note(connected ? QStringLiteral("publishing to %1: %2").arg(where, text) : QStringLiteral("vqs-ctl: ") + text);
+        });
+        QObject::connect(publisher.get(), &Publisher::messagesDropped, this, [this](quint64 count) {
+            out.note(QStringLiteral("vqs-ctl: %1 messages to the broker were dropped (its queue was full)").arg(count));
+        });
+        publisher->start();
+        return true;
+    }
+
+    void publishRun(Recording* recording) {
+        HeadlessRun* run = recording->run.get();
+        recording->publishing = std::make_unique<RunPublisher>(*publisher, run->runSession(), IdentityMessage{});
+        RunPublisher* publishing = recording->publishing.get();
+        // The identity is known once start() identified the sensor, before its run begins.
+        QObject::connect(run, &HeadlessRun::identified, this, [run, publishing] {
+            IdentityMessage identity;
+            identity.sensor = run->sensorName();
+            identity.type = run->identity().type;
+            identity.sku = run->identity().sku;
+            identity.firmware = run->identity().firmware;
+            identity.mcuId = run->identity().mcuId;
+            identity.port = run->portName();
+            publishing->setIdentity(identity);
+        });
     }
 
     void onCycle(HeadlessRun* run, RunPlots* plots, const Sample& sample, double seconds) {
@@ -238,11 +285,21 @@ private:
                            .constData(),
                        stdout);
         std::fflush(stdout);
+        if (publisher) {
+            // The runs' last states and the sensors offline, with a bounded wait
+            // for the broker to take what is queued.
+            publisher->stop(kPublishDrainMs);
+            publisher.reset();
+        }
         return code;
     }
 
+    static constexpr int kPublishDrainMs = 3000;
+
     const Args& args;
     const Output& out;
+    // Declared before the recordings, whose publishers use it: it is destroyed after them.
+    std::unique_ptr<Publisher> publisher;
     std::vector<std::unique_ptr<Recording>> recordings;
     uint32_t cycleLimit = 0;
     qint64 durationMs = 0;

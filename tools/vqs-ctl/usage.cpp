@@ -162,7 +162,8 @@ const char* const kFirmware =
     "%EXIT%";
 
 const char* const kRecord =
-    "Usage: vqs-ctl record PORT [PORT...] [--cycles N | --duration T] [--dir D] [--uart|--usb] [--json]\n"
+    "Usage: vqs-ctl record PORT [PORT...] [--cycles N | --duration T] [--dir D] [--mqtt URL]\n"
+    "                      [--uart|--usb] [--json]\n"
     "\n"
     "Records a run of each sensor, all at once, in exactly the files the program writes for a run:\n"
     "D/<stamp> <sensor>/vqsData.csv, timelog.txt, enc/vqsData.enc and enc/testInfo.enc (the same\n"
@@ -176,6 +177,11 @@ const char* const kRecord =
     "  --duration T    stop after T: 90 or 90s, 15m, 24h, 30d (up to 100 years)\n"
     "                  (without either, the run lasts until Ctrl-C or SIGTERM)\n"
     "  --dir D         where the run directories are made (default: the current directory)\n"
+    "  --mqtt URL      also publish each sensor's identity, state, cycles and events to a broker,\n"
+    "                  mqtt://HOST[:PORT] or mqtts://HOST[:PORT], user name and password from\n"
+    "                  VQS_MQTT_USER and VQS_MQTT_PASSWORD (see 'vqs-ctl help watch'). A broker\n"
+    "                  that is away or refuses never holds up the recording: its problem is\n"
+    "                  named on stderr once, and at the end what is still queued gets up to 3 s.\n"
     "%COMMON%"
     "\n"
     "%PORT%"

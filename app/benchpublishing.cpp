@@ -1,0 +1,98 @@
+#include "benchpublishing.h"
+
+#include <QCoreApplication>
+
+#include "publisher.h"
+#include "runpublisher.h"
+#include "sensoridentity.h"
+#include "tarnlitesystemtab.h"
+#include "vqs.h"
+
+namespace {
+
+const QString kNotPublishing = QStringLiteral("Not publishing");
+
+}  // namespace
+
+BenchPublishing::BenchPublishing(QObject* parent) : QObject(parent), status(kNotPublishing) {}
+
+BenchPublishing::~BenchPublishing() {
+    stop();
+}
+
+QString BenchPublishing::settingsPath() {
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/vqs-sensor-interface.ini");
+}
+
+void BenchPublishing::apply(const BrokerSettings& settings) {
+    stop(1000);
+    if (!settings.enabled || settings.host.isEmpty())
+        return;
+    publisher = std::make_unique<Publisher>(settings);
+    connect(publisher.get(), &Publisher::statusChanged, this,
+            [this](bool, const QString& text) { setStatus(text); });
+    connect(publisher.get(), &Publisher::messagesDropped, this, [this](quint64 count) {
+        setStatus(QStringLiteral("%1 messages to the broker were dropped (its queue was full)").arg(count));
+    });
+    setStatus(QStringLiteral("connecting to %1").arg(settings.url()));
+    publisher->start();
+    for (TarnLiteSystemTab* page : pages.keys())
+        follow(page);
+}
+
+void BenchPublishing::track(TarnLiteSystemTab* page) {
+    if (!page || pages.contains(page))
+        return;
+    pages.insert(page, nullptr);
+    connect(page, &QObject::destroyed, this, [this](QObject* gone) {
+        // Only the pointer is used: the page is half destroyed by now.
+        auto it = pages.find(static_cast<TarnLiteSystemTab*>(gone));
+        if (it == pages.end())
+            return;
+        delete it.value();
+        pages.erase(it);
+    });
+    if (publisher)
+        follow(page);
+}
+
+void BenchPublishing::follow(TarnLiteSystemTab* page) {
+    RunSession* session = page->runSession();
+    if (!session || pages.value(page))
+        return;
+    auto* runPublisher = new RunPublisher(*publisher, *session, IdentityMessage{}, this);
+    // Asked when a run starts, before the sensor's worker takes over the device.
+    runPublisher->setIdentitySource([page] {
+        IdentityMessage identity;
+        const VQS* sensor = page->sensorObject();
+        if (!sensor)
+            return identity;
+        identity.sensor = QString::fromLatin1(sensor->sensorName);
+        identity.type = sensorTypeDescription(*sensor);
+        identity.sku = QString::fromLatin1(sensor->sensorSku);
+        identity.firmware = QString::fromLatin1(sensor->firmwareVersionText);
+        identity.mcuId = QString::fromLatin1(sensor->mcuId);
+        identity.port = QString::fromStdString(sensor->portPath);
+        return identity;
+    });
+    pages[page] = runPublisher;
+}
+
+void BenchPublishing::stop(int drainMs) {
+    for (auto it = pages.begin(); it != pages.end(); ++it) {
+        delete it.value();
+        it.value() = nullptr;
+    }
+    if (publisher) {
+        publisher->stop(drainMs);
+        publisher.reset();
+    }
+    setStatus(kNotPublishing);
+}
+
+void BenchPublishing::setStatus(const QString& text) {
+    if (text == status)
+        return;
+    status = text;
+    emit statusChanged(text);
+}
