@@ -53,6 +53,8 @@ TarnLiteSystemTab::TarnLiteSystemTab(QWidget* parent) : QWidget(parent), ui(new 
         if (state == RunSession::State::Recovering && !shutDown && runInProgress)
             publishSnapshot(SensorSnapshot::State::Recovering);
     });
+    connect(session, &RunSession::markMade, this,
+            [this](double seconds, const QString&, const QString& label) { showMark(seconds, label); });
     connect(session, &RunSession::portMoved, this, &TarnLiteSystemTab::onSensorPortMoved);
     connect(sensor, &VQS::VQSFWChunkWritten, this, &TarnLiteSystemTab::onVQSFWChunkWritten);
     connect(networkManager, &QNetworkAccessManager::finished, this, &TarnLiteSystemTab::onReplyFinished);
@@ -117,11 +119,20 @@ void TarnLiteSystemTab::on_pushButton_testNotes_clicked() {
     testNoteDialog->show();
 }
 
+void TarnLiteSystemTab::on_pushButton_gasOn_clicked() {
+    session->mark(QLatin1String(RunSession::kGasOn));
+}
+
+void TarnLiteSystemTab::on_pushButton_gasOff_clicked() {
+    session->mark(QLatin1String(RunSession::kGasOff));
+}
+
 void TarnLiteSystemTab::on_pushButton_start_toggled(bool checked) {
     if (shutDown)
         return;
     if (!checked) {
         ui->pushButton_start->setEnabled(false);
+        enableGasMarkButtons(false);
         requestStop();
         return;
     }
@@ -135,6 +146,7 @@ void TarnLiteSystemTab::on_pushButton_start_toggled(bool checked) {
     showRunStarted();
     runInProgress = true;
     session->begin();
+    enableGasMarkButtons(true);
     ui->plot_conc->userControlled = false;
     ui->plot_enviro->userControlled = false;
     publishRunStart();

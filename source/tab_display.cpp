@@ -131,6 +131,16 @@ void TarnLiteSystemTab::enableRunDataButtons(bool enabled) {
     ui->pushButton_clearData->setEnabled(enabled);
 }
 
+void TarnLiteSystemTab::enableGasMarkButtons(bool enabled) {
+    ui->pushButton_gasOn->setEnabled(enabled);
+    ui->pushButton_gasOff->setEnabled(enabled);
+}
+
+void TarnLiteSystemTab::showMark(double seconds, const QString& label) {
+    runplots::addEventMark(ui->plot_conc, seconds, label, QColor("#808080"));
+    ui->plot_conc->replot(QCustomPlot::rpQueuedReplot);
+}
+
 double TarnLiteSystemTab::elapsedSeconds() const {
     return elapsedTimer->isValid() ? elapsedTimer->elapsed() / 1000.0 : 0.0;
 }
@@ -325,6 +335,7 @@ void TarnLiteSystemTab::onRunEnded(bool failed, bool lost) {
     ui->pushButton_start->setEnabled(true);
     ui->pushButton_start->setText(QStringLiteral("Start"));
     enableRunDataButtons(true);
+    enableGasMarkButtons(false);
     ui->radioButton_unit2->setEnabled(false);
     setUnitButtonsAfterRun();
     const presentation::StatusLine idle = presentation::idleLine();
@@ -349,6 +360,7 @@ void TarnLiteSystemTab::resetDisplay() {
     LumoCustomPlot* conc = ui->plot_conc;
     for (int i = 0; i < conc->graphCount(); ++i)
         conc->graph(i)->data()->clear();
+    conc->clearItems();  // the last run's gas marks
     conc->xAxis->setRange(0, 10);
     conc->yAxis->setRange(-10, 120);
     conc->replot();

@@ -3,11 +3,17 @@
 #include <QDebug>
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPointer>
 
+#include "analysisreport.h"
+#include "gasmarks.h"
+#include "presentation.h"
+#include "response.h"
 #include "runfiles.h"
+#include "runreader.h"
 #include "runplots.h"
 #include "runregistry.h"
 #include "savelocation.h"
@@ -80,6 +86,23 @@ bool TarnLiteSystemTab::waitForTestName() {
     return dialog != nullptr;
 }
 
+namespace {
+
+// The response times after the run's gas marks, as `vqs-ctl analyse` gives
+// them, in analysis.txt beside the saved run's table.
+bool writeAnalysis(const QString& directory) {
+    const Run run = readRun(directory);
+    if (!run.nothingToShow.isEmpty())
+        return true;  // no readings, nothing to analyse
+    const QList<StepResponse> steps = analyseSteps(run.table.seconds, run.table.concentration, gasMarksOf(run));
+    const QString unit = QLatin1String(presentation::runUnitName(run.table.runUnit()));
+    QFile file(directory + QStringLiteral("/analysis.txt"));
+    const QByteArray text = responseText(steps, unit).toUtf8();
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
+}
+
+}  // namespace
+
 int TarnLiteSystemTab::saveData(QString saveDirectory) {
     const QString name = portListName();
     if (runInProgress || sensor->isRunning()) {
@@ -137,6 +160,8 @@ int TarnLiteSystemTab::saveData(QString saveDirectory) {
     // saved even when they cannot be written.
     if (!runplots::writePictures(ui->plot_conc, ui->plot_enviro, saveDirectory))
         qWarning() << "could not write the run's plots into" << saveDirectory;
+    if (!writeAnalysis(saveDirectory))
+        qWarning() << "could not write the run's response times into" << saveDirectory;
     emit dataSaved(saveDirectory);
     return 0;
 }

@@ -83,6 +83,9 @@ public slots:
     void on_pushButton_saveData_clicked();
     void on_pushButton_clearData_clicked();
     void on_pushButton_testNotes_clicked();
+    // Gas marks of the recording run, in its time log and on the concentration plot.
+    void on_pushButton_gasOn_clicked();
+    void on_pushButton_gasOff_clicked();
     void on_pushButton_updateFirmware_clicked();
     // Hands the idle sensor object's cycle to the run as its worker would
     // (tests and benchmarks drive the page this way).
@@ -110,6 +113,10 @@ private:
     void setupButtonColumn();
     // Save Data and Clear Data: enabled while a finished run waits to be saved or thrown away.
     void enableRunDataButtons(bool enabled);
+    // Gas on and Gas off: enabled while a run records.
+    void enableGasMarkButtons(bool enabled);
+    // A mark just made, drawn at its run time on the concentration plot.
+    void showMark(double seconds, const QString& label);
     void updateDisplay(const Sample& sample);
     void resetDisplay();
     // Unit label and concUnit for a new run, by sensor type and unit buttons.

@@ -118,6 +118,32 @@ void setLegendBelow(QCustomPlot* plot, bool below) {
     plot->legend->setVisible(below);
 }
 
+const char* const kEventLine = "eventLine";
+const char* const kEventLabel = "eventLabel";
+
+void addEventMark(QCustomPlot* plot, double seconds, const QString& text, const QColor& colour) {
+    QFont font = plot->font();
+    font.setPointSize(8);
+    auto* line = new QCPItemStraightLine(plot);
+    line->setObjectName(QLatin1String(kEventLine));
+    line->setPen(QPen(colour, 1, Qt::DashLine));
+    line->point1->setCoords(seconds, 0);
+    line->point2->setCoords(seconds, 1);
+    auto* label = new QCPItemText(plot);
+    label->setText(text);
+    label->setColor(colour);
+    label->setFont(font);
+    label->setObjectName(QLatin1String(kEventLabel));
+    label->position->setTypeX(QCPItemPosition::ptPlotCoords);
+    label->position->setTypeY(QCPItemPosition::ptAxisRectRatio);
+    label->position->setCoords(seconds, 0.02);
+    label->setPositionAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setPadding(QMargins(3, 0, 0, 0));
+    // Events are notes on the data: clicks and zooming keep acting on the plot.
+    line->setSelectable(false);
+    label->setSelectable(false);
+}
+
 bool writePictures(QCustomPlot* conc, QCustomPlot* enviro, const QString& directory) {
     const struct {
         QCustomPlot* plot;

@@ -55,6 +55,14 @@ void applyLightLook(QCPAxis* valueAxis);
 // A curve's pen: 1 pixel, solid, round caps and joins.
 QPen curvePen(const QColor& colour);
 
+// A vertical dashed line at `seconds` on the time axis with a short label at
+// its top, as a note on the data (never selectable). Open Run marks the time
+// log's events with it and the page its gas marks as they are made; the items
+// carry kEventLine and kEventLabel as object names, so ranges can be fitted to them.
+extern const char* const kEventLine;
+extern const char* const kEventLabel;
+void addEventMark(QCustomPlot* plot, double seconds, const QString& label, const QColor& colour);
+
 // The legend as a row under the axis rectangle, where it covers no curve or
 // event label (`below`), or back inside it and hidden.
 void setLegendBelow(QCustomPlot* plot, bool below);

@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include "gasmarks.h"
 #include "portlister.h"
 #include "presentation.h"
 #include "runrecorder.h"
@@ -122,6 +123,26 @@ void RunSession::finish(bool failed) {
     recorder->closeRunFiles();
     setState(lost ? State::Lost : State::Idle);
     emit runEnded(failed, lost);
+}
+
+const char* const RunSession::kGasOn = "Gas on";
+const char* const RunSession::kGasOff = "Gas off";
+
+bool RunSession::mark(const QString& what) {
+    const QString text = what.simplified();
+    if (!active || text.isEmpty())
+        return false;
+    GasMark::Kind kind = GasMark::Note;
+    if (text == QLatin1String(kGasOn))
+        kind = GasMark::GasOn;
+    else if (text == QLatin1String(kGasOff))
+        kind = GasMark::GasOff;
+    // Timed by the same clock as the rows, so the mark sits among them exactly.
+    const double seconds = clock && clock->isValid() ? double(clock->elapsed()) / 1000.0 : 0.0;
+    const QString event = gasMarkEvent(kind, int(rowCount), seconds, text);
+    recorder->writeTimeLog(event);
+    emit markMade(seconds, event, text);
+    return true;
 }
 
 void RunSession::resetRows() {

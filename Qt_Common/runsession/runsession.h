@@ -74,6 +74,15 @@ public:
     // of the last one.
     uint32_t rows() const { return rowCount; }
     double lastTime() const { return lastSeconds; }
+    // A gas mark of the running run: "Gas on", "Gas off" or a note of the
+    // operator's, written to the time log with the rows recorded so far and
+    // the run time now, then told by markMade(). False (nothing written)
+    // while no run records or for an empty note.
+    bool mark(const QString& what);
+    // The marks' own words: mark() takes them as "Gas on" and "Gas off".
+    static const char* const kGasOn;
+    static const char* const kGasOff;
+
     // Forgets the rows counted (the run's data was cleared), worker idle.
     void resetRows();
 
@@ -87,6 +96,9 @@ signals:
     void portMoved(QString portPath);
     // The run ended: by a stop, or lost (failed true and no stop asked for).
     void runEnded(bool failed, bool lost);
+    // A mark was written: its run time (seconds since the start), the time-log
+    // event as written and the short text to label it with ("Gas on", the note).
+    void markMade(double seconds, QString event, QString label);
 
 private:
     void setState(State state);

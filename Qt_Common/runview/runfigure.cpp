@@ -34,9 +34,8 @@ double lastSeconds(const Run& run) {
     return run.table.rows() ? run.table.seconds.back() : 0;
 }
 
-// Names the lines and labels markEvents draws, so the time axis can be fitted to them.
-const char* const kEventLine = "eventLine";
-const char* const kEventLabel = "eventLabel";
+using runplots::kEventLabel;
+using runplots::kEventLine;
 // A label whose line is in this last share of the time axis stands left of
 // it, inside the plot; others stand right of their line.
 constexpr double kLabelLeftOf = 0.8;
@@ -210,29 +209,10 @@ QString unitMismatch(const Run& first, const Run& other) {
 }
 
 void markEvents(QCustomPlot* plot, const Run& run) {
-    QFont font = plot->font();
-    font.setPointSize(8);
     for (const RunEvent& event : run.events) {
         const double x = run.secondsOf(event);
-        if (!std::isfinite(x))
-            continue;
-        const QColor colour = eventColour(event.kind);
-        auto* line = new QCPItemStraightLine(plot);
-        line->setObjectName(QLatin1String(kEventLine));
-        line->setPen(QPen(colour, 1, Qt::DashLine));
-        line->point1->setCoords(x, 0);
-        line->point2->setCoords(x, 1);
-        auto* label = new QCPItemText(plot);
-        label->setText(event.label());
-        label->setColor(colour);
-        label->setFont(font);
-        label->setObjectName(QLatin1String(kEventLabel));
-        label->position->setTypeX(QCPItemPosition::ptPlotCoords);
-        label->position->setTypeY(QCPItemPosition::ptAxisRectRatio);
-        label->position->setCoords(x, 0.02);
-        // Events are notes on the data: clicks and zooming keep acting on the plot.
-        line->setSelectable(false);
-        label->setSelectable(false);
+        if (std::isfinite(x))
+            runplots::addEventMark(plot, x, event.label(), eventColour(event.kind));
     }
     fitTimeAxis(plot);
 }

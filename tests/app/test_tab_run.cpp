@@ -161,6 +161,55 @@ private slots:
         QVERIFY(boxes.seen.isEmpty());  // a stop asked for shows no box
     }
 
+    // Gas on and Gas off mark the recording run in its time log, at the rows
+    // recorded so far, and on the concentration plot; idle, they are disabled.
+    void gasMarksGoToTheTimeLogAndThePlot() {
+        SimulatedPorts ports;
+        QVERIFY(ports.add("ttyUSB0", sensorIdentity("VQS-MARK"), vqssim::Framing::Uart, quickOptions()));
+        MainWindow window;
+        window.show();
+        TarnLiteSystemTab* tab = currentTab(window);
+        BoxAnswerer boxes;
+        auto* gasOn = part<QPushButton>(tab, "pushButton_gasOn");
+        auto* gasOff = part<QPushButton>(tab, "pushButton_gasOff");
+        QVERIFY(!gasOn->isEnabled() && !gasOff->isEnabled());
+        QVERIFY(startRun(tab));
+        QVERIFY(gasOn->isEnabled() && gasOff->isEnabled());
+        QVERIFY(QTest::qWaitFor([&] { return tab->recordedCycles() >= 2; }, 20000));
+
+        const QString log = newestRunFile("VQS-MARK", "timelog.txt");
+        auto lastLine = [&] {
+            QFile file(log);
+            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split("\r\n", Qt::SkipEmptyParts).last()
+                                                 : QString();
+        };
+        const uint32_t rows = tab->recordedCycles();
+        gasOn->click();
+        QTRY_VERIFY_WITH_TIMEOUT(lastLine().contains(": Gas on ("), 5000);
+        const QRegularExpressionMatch on =
+            QRegularExpression("^\\d{4}_\\d\\d_\\d\\d - \\d\\d_\\d\\d_\\d\\d: Cycle (\\d+): Gas on \\((\\d+\\.\\d{3}) s\\)$")
+                .match(lastLine());
+        QVERIFY2(on.hasMatch(), qPrintable(lastLine()));
+        QVERIFY(on.captured(1).toUInt() >= rows && on.captured(1).toUInt() <= tab->recordedCycles());
+        QVERIFY(on.captured(2).toDouble() > 0);
+        auto* plot = part<LumoCustomPlot>(tab, "plot_conc");
+        QStringList labels;
+        for (int i = 0; i < plot->itemCount(); ++i)
+            if (auto* text = qobject_cast<QCPItemText*>(plot->item(i)))
+                labels << text->text();
+        QCOMPARE(labels, QStringList{"Gas on"});
+
+        // The keyboard's way, as a user without the mouse marks the gas's end.
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_G, Qt::ControlModifier | Qt::ShiftModifier);
+        QTRY_VERIFY_WITH_TIMEOUT(lastLine().contains(": Gas off ("), 5000);
+        QCOMPARE(plot->itemCount(), 4);
+
+        part<QPushButton>(tab, "pushButton_start")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!tab->runActive() && lastLine().endsWith(": Stopped"), 10000);
+        QVERIFY(!gasOn->isEnabled() && !gasOff->isEnabled());
+    }
+
     void hangUpEndsInTheFailureBoxThenIdle() {
         SimulatedPorts ports;
         vqssim::Simulator* sim = ports.add("ttyUSB0", sensorIdentity("VQS-HANG"), vqssim::Framing::Uart, quickOptions());

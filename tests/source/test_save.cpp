@@ -178,6 +178,8 @@ private slots:
         // stands clear of the zero grid line in the picture.
         bench.sim.setSampleNumber(30);
         QVERIFY(bench.record(2));
+        bench.button("pushButton_gasOn")->click();
+        QVERIFY(bench.record(4));
         QVERIFY(bench.stop());
         QVERIFY(bench.button("pushButton_saveData")->isEnabled());
         const QString runDir = findDir(appDir() + "/TempData", " SAV-1");
@@ -210,8 +212,12 @@ private slots:
         QCOMPARE(saved.first().first().toString(), customer);
         QVERIFY(QDir(encrypted).exists());
 
-        QCOMPARE(filesIn(customer), QStringList({"testNotes.txt", "timelog.txt", "vqsConc.pdf", "vqsConc.png", "vqsData.csv",
-                                                "vqsEnviro.pdf", "vqsEnviro.png"}));
+        QCOMPARE(filesIn(customer), QStringList({"analysis.txt", "testNotes.txt", "timelog.txt", "vqsConc.pdf", "vqsConc.png",
+                                                "vqsData.csv", "vqsEnviro.pdf", "vqsEnviro.png"}));
+        // The response times after the run's gas mark, read from the saved files.
+        const QStringList analysis = QString::fromUtf8(readAll(customer + "/analysis.txt")).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(analysis.size(), 2);
+        QVERIFY2(analysis[1].startsWith("Gas on at "), qPrintable(analysis[1]));
         checkPictures(customer);
         QCOMPARE(filesIn(encrypted), QStringList({"testInfo.enc", "testNotes.txt", "timelog.txt", "vqsData.enc"}));
         QCOMPARE(readAll(customer + "/vqsData.csv"), csv);
@@ -244,7 +250,7 @@ private slots:
 
         // A later clear (as at the next start) leaves saved data alone.
         bench.tab->clearData();
-        QCOMPARE(filesIn(customer).size(), 7);
+        QCOMPARE(filesIn(customer).size(), 8);
         QCOMPARE(filesIn(encrypted).size(), 4);
         QDir(encrypted).removeRecursively();
     }

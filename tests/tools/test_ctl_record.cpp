@@ -391,6 +391,62 @@ private slots:
         const QList<QByteArray> pieces = decipherPieces(readAll(runDir + "/enc/vqsData.enc"), builtInPassPhrase);
         QVERIFY(!pieces.isEmpty() && pieces.last() == "\r\n");
     }
+
+    // Lines on standard input mark the run where they arrive, in order, and the
+    // end of the input leaves the run recording; analyse reads the marks back.
+    void stdinLinesMarkTheRun() {
+        QTemporaryDir links, out;
+        Simulator sim(Framing::Usb, identity("REC-MARK", 5, {{4, 1, 0, 0}}));
+        QVERIFY(openThroughLink(sim, links, "usb"));
+        sim.start();
+        QProcess ctl;
+        ctl.start(QStringLiteral(VQS_CTL_PATH),
+                  {"record", "--usb", "--dir", out.path(), QString::fromStdString(sim.path())});
+        QVERIFY(ctl.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(csvRows(runDirIn(out.path(), "REC-MARK")) >= 1, 20000);
+        const QString runDir = runDirIn(out.path(), "REC-MARK");
+        const QString log = runDir + "/timelog.txt";
+        const QList<QByteArray> lines = {"on\n", "off\n", "  a note\n"};
+        for (int i = 0; i < lines.size(); ++i) {
+            // A row between marks: each mark's run time is later than the last one's.
+            const int rows = csvRows(runDir);
+            QTRY_VERIFY_WITH_TIMEOUT(csvRows(runDir) > rows, 20000);
+            ctl.write(lines[i]);
+            QTRY_VERIFY_WITH_TIMEOUT(readAll(log).count(" s)\r\n") == i + 1, 20000);
+        }
+        ctl.closeWriteChannel();
+        const int rows = csvRows(runDir);
+        QTRY_VERIFY_WITH_TIMEOUT(csvRows(runDir) > rows + 1, 20000);
+        QCOMPARE(ctl.state(), QProcess::Running);
+        ctl.terminate();
+        QVERIFY(ctl.waitForFinished(20000));
+        QCOMPARE(ctl.exitCode(), 0);
+
+        static const QRegularExpression markLine(QStringLiteral(": Cycle (\\d+): (.*) \\((\\d+\\.\\d{3}) s\\)$"));
+        QStringList texts;
+        double last = -1;
+        int lastCycle = 0;
+        for (const QString& line : QString::fromUtf8(readAll(log)).split("\r\n")) {
+            const QRegularExpressionMatch m = markLine.match(line);
+            if (!m.hasMatch())
+                continue;
+            texts << m.captured(2);
+            QVERIFY2(m.captured(3).toDouble() > last, qPrintable(line));
+            QVERIFY2(m.captured(1).toInt() > lastCycle, qPrintable(line));
+            last = m.captured(3).toDouble();
+            lastCycle = m.captured(1).toInt();
+        }
+        QCOMPARE(texts, (QStringList{"Gas on", "Gas off", "a note"}));
+
+        QProcess analyse;
+        analyse.start(QStringLiteral(VQS_CTL_PATH), {"analyse", runDir, "--json"});
+        QVERIFY(analyse.waitForFinished(30000));
+        QCOMPARE(analyse.exitCode(), 0);
+        const QJsonArray steps = QJsonDocument::fromJson(analyse.readAllStandardOutput()).object()["steps"].toArray();
+        QCOMPARE(steps.size(), 2);
+        QCOMPARE(steps[0].toObject()["kind"].toString(), QStringLiteral("rise"));
+        QCOMPARE(steps[1].toObject()["kind"].toString(), QStringLiteral("fall"));
+    }
 };
 
 QTEST_MAIN(TestCtlRecord)

@@ -2,6 +2,7 @@
 // page's own run files through the page's recorder, until a cycle count, a
 // duration or a signal ends it.
 #include <QApplication>
+#include <QColor>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -11,15 +12,25 @@
 #include <QTimer>
 
 #include <csignal>
+#include <functional>
 #include <cstdio>
 #include <memory>
 #include <vector>
+
+#ifdef Q_OS_WIN
+#include <QPointer>
+#include <thread>
+#else
+#include <QSocketNotifier>
+#include <unistd.h>
+#endif
 
 #include "cli.h"
 #include "commands.h"
 #include "headlessrun.h"
 #include "runsession.h"
 #include "presentation.h"
+#include "lumocustomplot.h"
 #include "publisher.h"
 #include "runpublisher.h"
 #include "runplots.h"
@@ -44,6 +55,75 @@ QString statusLine(const Sample& sample) {
 QString statusOneLine(const Sample& sample) {
     return statusLine(sample).split(QLatin1Char('\n'), Qt::SkipEmptyParts).join(QLatin1Char(' '));
 }
+
+// What a line of standard input marks: "on" and "off" the gas, else a note.
+QString markOfLine(const QByteArray& line) {
+    const QString text = QString::fromUtf8(line).trimmed();
+    if (text.compare(QLatin1String("on"), Qt::CaseInsensitive) == 0)
+        return QLatin1String(RunSession::kGasOn);
+    if (text.compare(QLatin1String("off"), Qt::CaseInsensitive) == 0)
+        return QLatin1String(RunSession::kGasOff);
+    return text;
+}
+
+// Lines of standard input handed to `onLine` on the event loop's thread; the
+// loop never waits for input, and its end only ends the reading.
+class StdinLines : public QObject {
+public:
+    StdinLines(std::function<void(const QByteArray&)> onLine, QObject* parent)
+        : QObject(parent), handle(std::move(onLine)) {
+#ifdef Q_OS_WIN
+        // The console and pipes of Windows have no readiness to wait on: a
+        // thread blocks in the read and posts each line. It is left to end
+        // with the process; lines arriving after this object are dropped.
+        QPointer<StdinLines> self(this);
+        std::thread([self] {
+            char buffer[4096];
+            while (std::fgets(buffer, sizeof buffer, stdin)) {
+                const QByteArray line(buffer);
+                QMetaObject::invokeMethod(QCoreApplication::instance(), [self, line] {
+                    if (self)
+                        self->take(line);
+                });
+            }
+        }).detach();
+#else
+        notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this] { readSome(); });
+#endif
+    }
+
+private:
+    void take(const QByteArray& chunk) {
+        pending += chunk;
+        int end;
+        while ((end = pending.indexOf('\n')) >= 0) {
+            const QByteArray line = pending.left(end);
+            pending.remove(0, end + 1);
+            handle(line);
+        }
+    }
+
+#ifndef Q_OS_WIN
+    void readSome() {
+        char buffer[4096];
+        // Readable: one read returns what is there without waiting.
+        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got > 0) {
+            take(QByteArray(buffer, int(got)));
+            return;
+        }
+        // The end (or an error): a last line without its line end still counts.
+        notifier->setEnabled(false);
+        if (!pending.isEmpty())
+            take(QByteArrayLiteral("\n"));
+    }
+    QSocketNotifier* notifier = nullptr;
+#endif
+
+    std::function<void(const QByteArray&)> handle;
+    QByteArray pending;
+};
 
 struct Recording {
     PortTarget target;
@@ -94,6 +174,11 @@ public:
                                  onCycle(run, plots, sample, seconds);
                              });
             QObject::connect(run, &HeadlessRun::finished, this, [this] { onFinished(); });
+            if (plots)
+                QObject::connect(&run->runSession(), &RunSession::markMade, this,
+                                 [plots](double seconds, const QString&, const QString& label) {
+                                     runplots::addEventMark(plots->concPlot(), seconds, label, QColor("#808080"));
+                                 });
             out.note(QStringLiteral("%1: recording %2 into %3")
                          .arg(port, run->sensorName(), QDir::toNativeSeparators(run->runDirectory())));
             recordings.push_back(std::move(recording));
@@ -109,6 +194,7 @@ public:
             }
         });
         signalWatch.start(100);
+        StdinLines marks([this](const QByteArray& line) { onMarkLine(line); }, this);
         if (durationMs > 0) {
             // A timer's interval is an int of milliseconds (under 25 days): a
             // longer run is ended by a deadline the watch above looks at.
@@ -223,6 +309,17 @@ private:
         }
         if (cycleLimit > 0 && sample.cycleCount >= cycleLimit)
             run->stop();
+    }
+
+    void onMarkLine(const QByteArray& line) {
+        const QString what = markOfLine(line);
+        if (what.isEmpty() || stopping)
+            return;
+        for (const auto& recording : recordings) {
+            HeadlessRun* run = recording->run.get();
+            if (!run->runSession().mark(what))
+                out.note(QStringLiteral("%1: no mark, the run is not recording").arg(run->portName()));
+        }
     }
 
     void onFinished() {
