@@ -44,9 +44,9 @@ void BenchPublishing::track(TarnLiteSystemTab* page) {
     if (!page || pages.contains(page))
         return;
     pages.insert(page, nullptr);
-    connect(page, &QObject::destroyed, this, [this](QObject* gone) {
-        // Only the pointer is used: the page is half destroyed by now.
-        auto it = pages.find(static_cast<TarnLiteSystemTab*>(gone));
+    connect(page, &QObject::destroyed, this, [this, page]() {
+        // Only the pointer's value is used: the page is half destroyed by now.
+        auto it = pages.find(page);
         if (it == pages.end())
             return;
         delete it.value();

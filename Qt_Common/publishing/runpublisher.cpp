@@ -69,13 +69,13 @@ void RunPublisher::onState(RunSession::State state) {
     }
     publisher_.publishState(identity_.sensor, stateOf(state));
     if (starts) {
-        event(EventType::RunStarted, QStringLiteral("Started"));
+        sendEvent(EventType::RunStarted, QStringLiteral("Started"));
     } else if (state == RunSession::State::Recovering) {
-        event(EventType::ConnectionLost, QStringLiteral("connection to the sensor lost; trying to reconnect"));
+        sendEvent(EventType::ConnectionLost, QStringLiteral("connection to the sensor lost; trying to reconnect"));
     } else if (state == RunSession::State::Running && before == RunSession::State::Recovering) {
-        event(EventType::ConnectionReestablished, QStringLiteral("connection to the sensor re-established"));
+        sendEvent(EventType::ConnectionReestablished, QStringLiteral("connection to the sensor re-established"));
     } else if (state == RunSession::State::Lost || state == RunSession::State::Idle) {
-        event(EventType::RunStopped,
+        sendEvent(EventType::RunStopped,
               state == RunSession::State::Lost ? QStringLiteral("Stopped: the sensor was lost")
                                                : QStringLiteral("Stopped"));
         runStartUtcMs_ = -1;
@@ -88,7 +88,7 @@ void RunPublisher::onSample(const Sample& sample) {
     publisher_.publishCycle(cycleOf(sample, identity_.sensor, session_.lastTime(), session_.unitCode()));
 }
 
-void RunPublisher::event(EventType type, const QString& text) {
+void RunPublisher::sendEvent(EventType type, const QString& text) {
     EventMessage m;
     m.sensor = identity_.sensor;
     m.type = type;

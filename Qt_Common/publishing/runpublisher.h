@@ -38,7 +38,7 @@ public:
 private:
     void onState(RunSession::State state);
     void onSample(const Sample& sample);
-    void event(EventType type, const QString& text);
+    void sendEvent(EventType type, const QString& text);
 
     Publisher& publisher_;
     RunSession& session_;

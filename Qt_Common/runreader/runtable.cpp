@@ -12,7 +12,6 @@ namespace {
 // The two headers the recorder writes; the unit follows the sensor type.
 const char kHeaderLel[] = "Time [s], Cycle , T [C], P [kPa], RH [%], Gas ID , Conc [%LEL]";
 const char kHeaderPpm[] = "Time [s], Cycle , T [C], P [kPa], RH [%], Gas ID , Conc [PPM]";
-constexpr int kFields = 7;
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t';
