@@ -60,9 +60,9 @@ const char kHelp[] =
     "  --erase-ms MS          bootloader erase time per 1 KiB page (default 2)\n"
     "\n"
     "Gas profile (instead of the built-in waveform):\n"
-    "  --gas-profile SPEC     the gas at the inlet as steps TIME:CONC, seconds and %LEL, separated by\n"
+    "  --gas-profile STEPS    the gas at the inlet as steps TIME:CONC, seconds and %LEL, separated by\n"
     "                         commas, e.g. 0:0,30:50,90:0 (0 until 30 s, 50 from 30 s, 0 again from\n"
-    "                         90 s; 0 before the first step). SPEC may name a file holding the steps,\n"
+    "                         90 s; 0 before the first step). STEPS may name a file holding the steps,\n"
     "                         separated by commas, blanks or lines, '#' starting a comment. Time runs\n"
     "                         on the sample clock: sample n is taken at (n-1) x --sample-period, from\n"
     "                         the start (a replug starts it again). The reading is reported in the\n"
@@ -166,13 +166,13 @@ bool parseReal(const char* s, double* out) {
     return s != end && result.ec == std::errc() && result.ptr == end && std::isfinite(*out);
 }
 
-// SPEC itself, or the file it names.
-bool readGasProfile(const std::string& spec, GasProfile* profile, std::string* error) {
-    std::ifstream file(spec);
-    if (!file) return parseGasProfile(spec, profile, error);
+// STEPS itself, or the file it names.
+bool readGasProfile(const std::string& steps, GasProfile* profile, std::string* error) {
+    std::ifstream file(steps);
+    if (!file) return parseGasProfile(steps, profile, error);
     std::string text((std::istreambuf_iterator<char>(file)), {});
     if (!parseGasProfile(text, profile, error)) {
-        *error = spec + ": " + *error;
+        *error = steps + ": " + *error;
         return false;
     }
     return true;
