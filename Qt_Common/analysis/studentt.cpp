@@ -6,6 +6,9 @@
 
 namespace {
 
+// Not every C library defines M_PI in strict C++ (mingw-w64 does not).
+constexpr double kPi = 3.14159265358979323846;
+
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Continued fraction of I_x(a, b) (modified Lentz). Converges fast for
@@ -67,7 +70,7 @@ double upperTail(double t, double df) {
 }
 
 double density(double t, double df) {
-    const double logNorm = std::lgamma((df + 1.0) / 2.0) - std::lgamma(df / 2.0) - 0.5 * std::log(df * M_PI);
+    const double logNorm = std::lgamma((df + 1.0) / 2.0) - std::lgamma(df / 2.0) - 0.5 * std::log(df * kPi);
     return std::exp(logNorm - (df + 1.0) / 2.0 * std::log1p(t * t / df));
 }
 

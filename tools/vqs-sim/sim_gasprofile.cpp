@@ -8,6 +8,9 @@ namespace vqssim {
 
 namespace {
 
+// Not every C library defines M_PI in strict C++ (mingw-w64 does not).
+constexpr double kPi = 3.14159265358979323846;
+
 bool parseNumber(const std::string& text, double* value) {
     const char* begin = text.data();
     const char* end = begin + text.size();
@@ -46,7 +49,7 @@ double GasProfile::reading(double seconds, uint32_t sample) const {
     if (noise > 0) {
         // Box-Muller from two uniforms of the sample's hash.
         const double u1 = unitInterval(mix(sample)), u2 = unitInterval(mix(uint64_t(sample) + 0x51ED270B27ull));
-        value += noise * std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * M_PI * u2);
+        value += noise * std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * kPi * u2);
     }
     return value;
 }
