@@ -152,7 +152,10 @@ else
     fail "program ended when its window was closed"
     kill "$program" 2>/dev/null || true
 fi
-check "no critical or fatal record in the log" bash -c "! grep -qE '^(Critical|Fatal):' '${logfile:-/dev/null}'"
+# Wine's prefix has no stock message-box icons, so Qt's Windows plugin says it could
+# not read one whenever a box with an icon is shown; Windows has them.
+check "no critical or fatal record in the log" bash -c \
+    "! grep -E '^(Critical|Fatal):' '${logfile:-/dev/null}' | grep -vq 'QPixmap::fromWinHICON(), failed to GetIconInfo()'"
 
 # --- sensors on COM ports -----------------------------------------------------------------
 start_sim() {  # variable for the pid, link name, options
