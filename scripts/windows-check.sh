@@ -282,6 +282,8 @@ done
 echo "== program page"
 # Unpacked on the user's desktop: the page's run files and log live beside it.
 unpacked="$profile/Desktop"
+# A fresh copy each time, so an earlier check's run files and log cannot count.
+rm -rf "${unpacked:?}/$name"
 unzip -q "$zip_file" -d "$unpacked"
 cp "$page_check" "$unpacked/$name/"
 shot="$out/page-running.png"
