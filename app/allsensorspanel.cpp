@@ -29,6 +29,14 @@ const char* const kCurveColours[] = {"#CC483D", "#1F77B4", "#2CA02C", "#FF7F0E",
                                      "#E377C2", "#17BECF", "#BCBD22", "#7F7F7F", "#1FB8A1", "#FFAD2B",
                                      "#393B79", "#AD494A", "#637939", "#D6616B"};
 
+QBrush alarmTint(presentation::AlarmState alarm) {
+    if (alarm == presentation::AlarmState::None)
+        return QBrush();
+    QColor tint(presentation::colourName(presentation::alarmTone(alarm)));
+    tint.setAlpha(70);
+    return QBrush(tint);
+}
+
 // The page's status colours.
 QColor stateColour(SensorSnapshot::State state) {
     return QColor(presentation::colourName(presentation::stateTone(state)));
@@ -213,7 +221,7 @@ void AllSensorsPanel::addPoint(Entry& entry, const SensorSnapshot& snap) {
     if (!entry.curve) {
         entry.curveUnit = snap.unit;
         entry.curve = concPlot->addGraph(concPlot->xAxis, axisForUnit(snap.unit));
-        entry.curve->setPen(runplots::curvePen(entry.colour));
+        entry.curve->setPen(runplots::curvePen(curveColourOf(entry)));
         entry.curve->setName(curveName(entry));
     }
     const double key = double(snap.runMs) / 1000.0;
@@ -270,6 +278,12 @@ QCPAxis* AllSensorsPanel::axisForUnit(const QString& unit) {
 QString AllSensorsPanel::curveName(const Entry& entry) const {
     const QString name = entry.snap.name.isEmpty() ? QStringLiteral("?") : entry.snap.name;
     return QStringLiteral("%1 (%2)").arg(name, entry.curveUnit);
+}
+
+QColor AllSensorsPanel::curveColourOf(const Entry& entry) {
+    if (entry.snap.alarm == presentation::AlarmState::None)
+        return entry.colour;
+    return QColor(presentation::colourName(presentation::alarmTone(entry.snap.alarm)));
 }
 
 QColor AllSensorsPanel::freeColour() const {
@@ -339,9 +353,21 @@ void AllSensorsPanel::fillRow(int row, const Entry& entry) {
             column != ColumnCount - 1)
             rows->resizeColumnToContents(column);
     }
+    // A raised alarm tints the row and draws the curve in its colour.
+    const QBrush rowTint = alarmTint(s.alarm);
+    for (int column = 0; column < ColumnCount; ++column) {
+        QTableWidgetItem* item = rows->item(row, column);
+        if (item->background() != rowTint)
+            item->setBackground(rowTint);
+    }
+    const QColor curveColour = curveColourOf(entry);
+    if (entry.curve && entry.curve->pen().color() != curveColour) {
+        entry.curve->setPen(runplots::curvePen(curveColour));
+        plotDirty = true;
+    }
     QTableWidgetItem* name0 = rows->item(row, ColName);
-    if (entry.curve && name0->foreground().color() != entry.colour)
-        name0->setForeground(entry.colour);
+    if (entry.curve && name0->foreground().color() != curveColour)
+        name0->setForeground(curveColour);
     QTableWidgetItem* state = rows->item(row, ColState);
     if (state->foreground().color() != stateColour(s.state))
         state->setForeground(stateColour(s.state));

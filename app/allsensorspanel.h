@@ -90,6 +90,8 @@ private:
     void refreshPlot();
     void scheduleRefresh();
     QColor freeColour() const;
+    // The curve's own colour, or its alarm's while one is raised.
+    static QColor curveColourOf(const Entry& entry);
 
     QTabWidget* tabs;
     QTableWidget* rows;

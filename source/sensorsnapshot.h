@@ -28,6 +28,8 @@ struct SensorSnapshot {
     QString statusText;
     quint32 rows = 0;  // rows recorded in this run
     qint64 runMs = 0;  // the run clock when the snapshot was taken
+    // The most severe alarm raised (None, Low, High, Fault).
+    presentation::AlarmState alarm = presentation::AlarmState::None;
 
     static QString stateText(State state) { return presentation::stateText(state); }
 };

@@ -43,6 +43,7 @@ TarnLiteSystemTab::TarnLiteSystemTab(QWidget* parent) : QWidget(parent), ui(new 
     elapsedTimer = new QElapsedTimer();
     session = new RunSession(&recorder, elapsedTimer);
     sensor = session->sensor();
+    setupAlarms();
     midCompNormHistory = new QList<float>();
     maxCompNormHistory = new QList<float>();
 

@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <QTabWidget>
 
+#include "alarmcontrols.h"
 #include "portlister.h"
 #include "presentation.h"
 #include "runregistry.h"
@@ -137,6 +138,7 @@ void TarnLiteSystemTab::resetIdentification() {
     ui->label_calDate->clear();
     ui->label_SensorName->clear();
     shown.name.clear();
+    alarmControls->setSensorName(QString());
     ui->label_SensorType->clear();
     ui->label_sku->clear();
     ui->pushButton_start->setEnabled(false);
@@ -179,6 +181,7 @@ void TarnLiteSystemTab::on_comboBox_ports_currentIndexChanged(int) {
     const QString name = QString::fromLatin1(sensor->sensorName);
     ui->label_SensorName->setText(name);
     shown.name = name;
+    alarmControls->setSensorName(name);
     ui->label_SensorType->setText(sensorTypeDescription(*sensor));
     ui->label_sku->setText(QString::fromLatin1(sensor->sensorSku));
     if (tabWidget && tabWidget->indexOf(this) >= 0)

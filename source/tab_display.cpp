@@ -1,5 +1,6 @@
 // The live display: plots, value labels, status line, and what the page shows
 // when a run starts and ends.
+#include <QFormLayout>
 #include <QLayout>
 #include <QPaintEvent>
 #include <QPainter>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "alarmcontrols.h"
 #include "lumocustomplot.h"
 #include "presentation.h"
 #include "runplots.h"
@@ -124,6 +126,21 @@ void TarnLiteSystemTab::setupButtonColumn() {
     // Below this a plot is all axes and no curve; the page stops shrinking there.
     ui->plot_conc->setMinimumHeight(kPlotMinimumHeight);
     ui->plot_enviro->setMinimumHeight(kPlotMinimumHeight);
+}
+
+void TarnLiteSystemTab::setupAlarms() {
+    alarmControls = new AlarmControls(*session, ui->frame_connection);
+    alarmControls->setUnitSource([this] { return runInProgress ? session->unitCode() : nextRunUnit(); });
+    int row = -1;
+    QFormLayout::ItemRole role;
+    ui->formLayout->getLayoutPosition(ui->horizontalLayout_gasMarks, &row, &role);
+    ui->formLayout->insertRow(row + 1, alarmControls);
+    QWidget::setTabOrder(ui->pushButton_gasOff, alarmControls);
+    connect(alarmControls, &AlarmControls::stateChanged, this, [this](presentation::AlarmState state) {
+        shown.alarm = state;
+        if (!shutDown)
+            publishSnapshot(shown.state);
+    });
 }
 
 void TarnLiteSystemTab::enableRunDataButtons(bool enabled) {
@@ -271,12 +288,16 @@ void TarnLiteSystemTab::setStatusLine(const presentation::StatusLine& line) {
     setValueText(ui->label_status, line.text);
 }
 
-void TarnLiteSystemTab::applyRunUnit() {
+uint8_t TarnLiteSystemTab::nextRunUnit() const {
     // Neither LEL button checked (never so with the form's group): %VOL, as always.
-    const bool ppm = reportsInPpm(*sensor);
     const bool lelChosen = ui->radioButton_lel->isChecked() || ui->radioButton_lel2->isChecked();
-    const uint8_t code = RunSession::runUnitCode(ppm, sensor->useVolUnit || !lelChosen,
-                                                 !ui->radioButton_lel->isChecked());
+    return RunSession::runUnitCode(reportsInPpm(*sensor), sensor->useVolUnit || !lelChosen,
+                                   !ui->radioButton_lel->isChecked());
+}
+
+void TarnLiteSystemTab::applyRunUnit() {
+    const bool ppm = reportsInPpm(*sensor);
+    const uint8_t code = nextRunUnit();
     session->setUnit(code, ppm);
     shown.unit = RunSession::unitText(code);
     ui->label_flamConcUnit->setText(shown.unit);

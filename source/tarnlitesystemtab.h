@@ -19,6 +19,7 @@
 #include "runsession.h"
 #include "sensorsnapshot.h"
 
+class AlarmControls;
 class QLabel;
 class QResizeEvent;
 class QTabWidget;
@@ -111,6 +112,8 @@ private:
     void setupValueLabels();
     // The button column scrolls when the page is short (small screens).
     void setupButtonColumn();
+    // The alarm row under the gas marks (built in code; alarmcontrols.h).
+    void setupAlarms();
     // Save Data and Clear Data: enabled while a finished run waits to be saved or thrown away.
     void enableRunDataButtons(bool enabled);
     // Gas on and Gas off: enabled while a run records.
@@ -121,6 +124,8 @@ private:
     void resetDisplay();
     // Unit label and concUnit for a new run, by sensor type and unit buttons.
     void applyRunUnit();
+    // The unit code a run started now would measure in.
+    uint8_t nextRunUnit() const;
     // Display side of a run start: button texts, unit buttons, run clock, plots.
     void showRunStarted();
     void setUnitButtonsAfterRun();
@@ -244,6 +249,7 @@ private:
     QElapsedTimer* elapsedTimer = nullptr;
     // The run: the sensor object on its worker thread, driven cycle by cycle.
     RunSession* session = nullptr;
+    AlarmControls* alarmControls = nullptr;
     QNetworkAccessManager* networkManager = nullptr;
     int upgradeState = 0;
     char firmwareUrl[256] = {};

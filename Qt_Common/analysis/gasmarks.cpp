@@ -2,6 +2,8 @@
 
 #include <QRegularExpression>
 
+#include "presentation.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -42,7 +44,7 @@ bool parseGasMark(const QString& event, GasMark* mark) {
         m.kind = GasMark::GasOn;
     else if (m.text == kGasOff)
         m.kind = GasMark::GasOff;
-    else if (m.exactTime && !m.text.isEmpty())
+    else if (m.exactTime && !m.text.isEmpty() && !presentation::isAlarmEventText(m.text))
         m.kind = GasMark::Note;
     else
         return false;

@@ -12,7 +12,8 @@
 // seconds only. "Gas on" and "Gas off" written without it are still read
 // (their time is then the time of row n); a note needs it, so that the
 // program's own "Cycle <n>: ..." events (connection lost, sensor restarted)
-// are never taken for notes.
+// are never taken for notes. Alarm changes share the form with their run time
+// ("Cycle 41: High alarm raised (40.512 s)"); their words are not notes either.
 #pragma once
 
 #include <QList>

@@ -75,6 +75,35 @@ constexpr StateRow kStates[] = {
     {SensorState::Lost, "lost", Tone::Red},
 };
 
+struct AlarmRow {
+    AlarmKind kind;
+    const char* name;
+};
+constexpr AlarmRow kAlarms[] = {
+    {AlarmKind::Low, "Low alarm"},
+    {AlarmKind::High, "High alarm"},
+    {AlarmKind::Fault, "Fault alarm"},
+};
+struct AlarmChangeRow {
+    AlarmChange change;
+    const char* word;
+};
+constexpr AlarmChangeRow kAlarmChanges[] = {
+    {AlarmChange::Raised, "raised"},
+    {AlarmChange::Cleared, "cleared"},
+    {AlarmChange::Acknowledged, "acknowledged"},
+};
+struct AlarmToneRow {
+    AlarmState state;
+    Tone tone;
+};
+constexpr AlarmToneRow kAlarmTones[] = {
+    {AlarmState::None, Tone::Green},
+    {AlarmState::Low, Tone::Orange},
+    {AlarmState::High, Tone::Red},
+    {AlarmState::Fault, Tone::Red},
+};
+
 template <typename Row, size_t N, typename Key>
 const Row* find(const Row (&rows)[N], Key Row::*key, Key value) {
     for (const Row& row : rows)
@@ -144,6 +173,27 @@ QString stateText(SensorState state) {
 
 Tone stateTone(SensorState state) {
     return find(kStates, &StateRow::state, state)->tone;
+}
+
+QString alarmName(AlarmKind kind) {
+    return QLatin1String(find(kAlarms, &AlarmRow::kind, kind)->name);
+}
+
+QString alarmEventText(AlarmKind kind, AlarmChange change) {
+    return alarmName(kind) + QLatin1Char(' ') +
+           QLatin1String(find(kAlarmChanges, &AlarmChangeRow::change, change)->word);
+}
+
+bool isAlarmEventText(const QString& text) {
+    for (const AlarmRow& alarm : kAlarms)
+        for (const AlarmChangeRow& change : kAlarmChanges)
+            if (text == alarmEventText(alarm.kind, change.change))
+                return true;
+    return false;
+}
+
+Tone alarmTone(AlarmState state) {
+    return find(kAlarmTones, &AlarmToneRow::state, state)->tone;
 }
 
 }  // namespace presentation

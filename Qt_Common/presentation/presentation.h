@@ -54,4 +54,17 @@ enum class SensorState { Idle, Running, Recovering, Lost };
 QString stateText(SensorState state);  // "idle", "running", "recovering", "lost"
 Tone stateTone(SensorState state);
 
+// ---- alarms ----
+// The two set-point levels and the fault alarm of a sensor.
+enum class AlarmKind { Low, High, Fault };
+enum class AlarmChange { Raised, Cleared, Acknowledged };
+// The time-log words of a change: "High alarm raised", "Fault alarm acknowledged".
+QString alarmEventText(AlarmKind kind, AlarmChange change);
+// Whether a text is one of those words (they are the program's, never an operator's note).
+bool isAlarmEventText(const QString& text);
+QString alarmName(AlarmKind kind);  // "Low alarm", "High alarm", "Fault alarm"
+// What a sensor shows of its alarms: the most severe one active.
+enum class AlarmState { None, Low, High, Fault };
+Tone alarmTone(AlarmState state);
+
 }  // namespace presentation

@@ -12,6 +12,9 @@ RunPublisher::RunPublisher(Publisher& publisher, RunSession& session, IdentityMe
     // Direct connections: the session's own thread, and publishing only queues.
     connect(&session, &RunSession::stateChanged, this, &RunPublisher::onState);
     connect(&session, &RunSession::sampleArrived, this, &RunPublisher::onSample);
+    // Alarm changes as the time log has them ("High alarm raised").
+    connect(&session, &RunSession::alarmLogged, this,
+            [this](double, const QString&, const QString& text) { sendEvent(EventType::Alarm, text); });
     connect(&session, &RunSession::portMoved, this, [this](const QString& path) {
         identity_.port = path;
         publisher_.publishIdentity(identity_);

@@ -1,7 +1,8 @@
 // Publishes one run session to a broker: a consumer that is one subscription to
 // a RunSession. The sensor's identity (retained) when a run starts, its state
 // (retained) on every change, one cycle document per recorded Sample, and
-// events for the run's start and end and for a connection lost and regained.
+// events for the run's start and end, for a connection lost and regained and
+// for each change of alarm state.
 // Publisher::publish() only queues, so the session is never held up.
 // Lives on the session's thread.
 #pragma once

@@ -3,6 +3,8 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <cmath>
+
 #include "gasmarks.h"
 #include "portlister.h"
 #include "presentation.h"
@@ -27,6 +29,13 @@ RunSession::RunSession(RunRecorder* runRecorder, const QElapsedTimer* runClock, 
         [this] {
             if (active)
                 setState(State::Recovering);
+        },
+        Qt::QueuedConnection);
+    connect(
+        device, &VQS::VQSCycleUnanswered, this,
+        [this] {
+            if (active)
+                emit cycleUnanswered(++unansweredInRow);
         },
         Qt::QueuedConnection);
     connect(device, &VQS::VQSPortMoved, this, &RunSession::portMoved, Qt::QueuedConnection);
@@ -82,6 +91,7 @@ void RunSession::begin() {
         return;
     active = true;
     lastFailed = false;
+    unansweredInRow = 0;
     // Lowered before the start is queued; only a later stop request raises it.
     device->stopRequested = false;
     setState(State::Running);
@@ -101,6 +111,8 @@ void RunSession::requestStop() {
 void RunSession::deliver(const Sample& sample) {
     if (!device)
         return;
+    if (sample.skip != Sample::Skip::FailedCycle)
+        unansweredInRow = 0;
     if (sample.recorded()) {
         rowCount = sample.cycleCount;
         lastSeconds = clock && clock->isValid() ? double(sample.steadyMs - clock->msecsSinceReference()) / 1000.0 : 0.0;
@@ -142,6 +154,17 @@ bool RunSession::mark(const QString& what) {
     const QString event = gasMarkEvent(kind, int(rowCount), seconds, text);
     recorder->writeTimeLog(event);
     emit markMade(seconds, event, text);
+    return true;
+}
+
+bool RunSession::logAlarm(const QString& text, double seconds) {
+    if (!active || text.isEmpty())
+        return false;
+    if (std::isnan(seconds))
+        seconds = clock && clock->isValid() ? double(clock->elapsed()) / 1000.0 : 0.0;
+    const QString event = gasMarkEvent(GasMark::Note, int(rowCount), seconds, text);
+    recorder->writeTimeLog(event);
+    emit alarmLogged(seconds, event, text);
     return true;
 }
 

@@ -83,6 +83,13 @@ public:
     static const char* const kGasOn;
     static const char* const kGasOff;
 
+    // An alarm's change of state, written to the time log as
+    // "Cycle <n>: <text> (<run time> s)" with the rows recorded so far, then
+    // told by alarmLogged(). `seconds` is the run time it belongs to (the row
+    // that caused it); NaN takes the run clock now. False (nothing written)
+    // while no run records.
+    bool logAlarm(const QString& text, double seconds);
+
     // Forgets the rows counted (the run's data was cleared), worker idle.
     void resetRows();
 
@@ -99,6 +106,11 @@ signals:
     // A mark was written: its run time (seconds since the start), the time-log
     // event as written and the short text to label it with ("Gas on", the note).
     void markMade(double seconds, QString event, QString label);
+    // A cycle of the running run went without an answer; `inRow` counts such
+    // cycles since the last answer.
+    void cycleUnanswered(int inRow);
+    // An alarm change was written to the time log (see logAlarm()).
+    void alarmLogged(double seconds, QString event, QString text);
 
 private:
     void setState(State state);
@@ -114,4 +126,5 @@ private:
     bool lastFailed = false;
     uint32_t rowCount = 0;
     double lastSeconds = 0;
+    int unansweredInRow = 0;
 };

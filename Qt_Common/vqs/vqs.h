@@ -251,6 +251,9 @@ signals:
     // A cycle's exchange failed and the link is being re-established; the
     // cycle ends (VQSWorkComplete or VQSStopped) once it is back or given up.
     void VQSRecovering();
+    // A cycle went without an answer: its own request, and each reconnection
+    // attempt (about a cycle apart) that found no sensor.
+    void VQSCycleUnanswered();
     // The run resumed at another port (its device path): whoever keeps the run's port follows.
     void VQSPortMoved(QString portPath);
 

@@ -105,11 +105,14 @@ void VQS::doWork() {
         stopVQS();
         return;
     } else {
+        emit VQSCycleUnanswered();
         emit VQSRecovering();
         bool recovered = false;
         if (reconnect() == VQS_SUCCESS) {
             commFailed = getAnswer();
             recovered = commFailed == 0;
+            if (!recovered)
+                emit VQSCycleUnanswered();
             if (recovered && replySteadyMs < 0)
                 markReply();
         }
@@ -309,6 +312,8 @@ VQSStatus VQS::reconnect() {
                 return VQS_SUCCESS;
             }
         }
+        if (!stopRequested)
+            emit VQSCycleUnanswered();
     }
     emit VQSUpdateTimeLog(QStringLiteral("Cycle %1: Re-connection failed - giving up after %2 retries!")
                               .arg(cycleCount)
