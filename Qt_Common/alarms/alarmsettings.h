@@ -27,7 +27,7 @@ struct AlarmSettings {
 
     AlarmLevel low;
     AlarmLevel high;
-    bool faultEnabled = true;
+    bool faultEnabled = false;
     bool faultLatching = false;
     bool sound = false;
     // The unit code the levels were set in (presentation's unit codes); a run

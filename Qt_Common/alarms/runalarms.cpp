@@ -31,7 +31,9 @@ RunAlarms::RunAlarms(RunSession& session, QObject* parent)
 }
 
 bool RunAlarms::levelsApply(int unit) const {
-    return unit == AlarmSettings::kNoUnit || !session_ || unit == int(session_->unitCode());
+    // Between runs the next run's unit is not known yet: its start decides.
+    return unit == AlarmSettings::kNoUnit || !session_ || !session_->isRunning() ||
+           unit == int(session_->unitCode());
 }
 
 void RunAlarms::setSettings(const AlarmSettings& settings) {
