@@ -30,6 +30,11 @@ void saveLevel(QSettings& settings, const QString& prefix, const AlarmLevel& lev
     settings.setValue(prefix + QStringLiteral("Latching"), level.latching);
 }
 
+QString& settingsPathOverride() {
+    static QString path;
+    return path;
+}
+
 }  // namespace
 
 AlarmSettings::AlarmSettings() {
@@ -38,7 +43,13 @@ AlarmSettings::AlarmSettings() {
 }
 
 QString AlarmSettings::programSettingsPath() {
+    if (!settingsPathOverride().isEmpty())
+        return settingsPathOverride();
     return QCoreApplication::applicationDirPath() + QStringLiteral("/vqs-sensor-interface.ini");
+}
+
+void AlarmSettings::setProgramSettingsPath(const QString& path) {
+    settingsPathOverride() = path;
 }
 
 QString AlarmSettings::groupOf(const QString& sensorName) {

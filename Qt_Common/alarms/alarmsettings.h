@@ -41,8 +41,10 @@ struct AlarmSettings {
                faultLatching == o.faultLatching && sound == o.sound && unit == o.unit;
     }
 
-    // The program's settings file beside the executable.
+    // The program's settings file beside the executable, or where a test
+    // put it (empty: beside the executable again).
     static QString programSettingsPath();
+    static void setProgramSettingsPath(const QString& path);
     // The group a sensor's settings live in: the name is data, so it is
     // spelled as hex of its UTF-8 (no separator or case folding can touch it).
     static QString groupOf(const QString& sensorName);

@@ -8,7 +8,6 @@
 #include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QPushButton>
-#include <QSettings>
 #include <QTableWidget>
 #include <QToolBar>
 
@@ -24,11 +23,6 @@ namespace {
 // Unique to this process: run directories and stored set-points of concurrent tests stay apart.
 QString sensorName() {
     return QStringLiteral("VQS-ALARM-%1").arg(QCoreApplication::applicationPid() % 100000);
-}
-
-void forgetSettings(const QString& name) {
-    QSettings stored(AlarmSettings::programSettingsPath(), QSettings::IniFormat);
-    stored.remove(AlarmSettings::groupOf(name));
 }
 
 QStringList timeLog(const QString& sensor) {
@@ -69,9 +63,10 @@ private slots:
     void initTestCase() {
         registerApplicationFonts();
         prepareWorkingDirectories(QCoreApplication::applicationDirPath(), QTime::currentTime());
-        forgetSettings(sensorName());
+        // The settings file beside the executable is shared with concurrent tests.
+        QVERIFY(settingsDir.isValid());
+        AlarmSettings::setProgramSettingsPath(settingsDir.filePath("vqs-sensor-interface.ini"));
     }
-    void cleanupTestCase() { forgetSettings(sensorName()); }
 
     void latchedHighAlarmOnTheCrossingCycle() {
         const QString name = sensorName();
@@ -165,6 +160,9 @@ private slots:
         dialog->reject();
         QVERIFY(boxes.seen.isEmpty());
     }
+
+private:
+    QTemporaryDir settingsDir;
 };
 
 QTEST_MAIN(TestTabAlarms)
