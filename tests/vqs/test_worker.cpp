@@ -7,6 +7,7 @@
 #include <QThread>
 #include <QtTest>
 
+#include <atomic>
 #include <chrono>
 
 #include "captured_log.h"
@@ -256,6 +257,10 @@ private slots:
         QCOMPARE(recorded, 1u);
 
         CapturedLog log;
+        // The failed cycle and each failed attempt count as cycles without an answer.
+        std::atomic<int> unanswered{0};
+        QObject::connect(&bench.sensor, &VQS::VQSCycleUnanswered, &bench.sensor, [&] { ++unanswered; },
+                         Qt::DirectConnection);
         bench.sim->addFault(vqssim::Fault::onCommand(vqssim::FaultKind::HangUp, vqssim::cmd::UartEngData));
         bench.queue("doWork");
         // Attempts come one second apart; the sensor is back after the second has failed,
@@ -263,6 +268,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(log.count("- error opening serial port"), 2, 10000);
         QVERIFY(bench.sim->replug());
         QTRY_COMPARE_WITH_TIMEOUT(emitted.count("complete"), 2, 10000);
+        QCOMPARE(unanswered.load(), 3);
         QVERIFY(emitted.all().contains("timelog:Cycle 1: Connection Re-established (2 retries)."));
         QVERIFY(bench.sensor.isRunning());
         QCOMPARE(bench.sensor.commFailed, 0);
