@@ -135,7 +135,13 @@ void TarnLiteSystemTab::setupAlarms() {
     QFormLayout::ItemRole role;
     ui->formLayout->getLayoutPosition(ui->horizontalLayout_gasMarks, &row, &role);
     ui->formLayout->insertRow(row + 1, alarmControls);
-    QWidget::setTabOrder(ui->pushButton_gasOff, alarmControls);
+    // Tab walks the column top to bottom: the alarm row's buttons come after Gas off.
+    QWidget* previous = ui->pushButton_gasOff;
+    for (const char* name : {"pushButton_alarms", "pushButton_acknowledge"}) {
+        QWidget* button = alarmControls->findChild<QWidget*>(QLatin1String(name));
+        QWidget::setTabOrder(previous, button);
+        previous = button;
+    }
     connect(alarmControls, &AlarmControls::stateChanged, this, [this](presentation::AlarmState state) {
         shown.alarm = state;
         if (!shutDown)

@@ -252,7 +252,8 @@ private slots:
         // The page's focus chain meets its controls in the order they are shown.
         QWidget* page = tabs(w)->currentWidget();
         const QStringList order{"pushButton_scanPorts", "comboBox_ports",   "radioButton_lel",
-                                "radioButton_lel2",     "pushButton_start", "pushButton_saveData",
+                                "radioButton_lel2",     "pushButton_start", "pushButton_alarms",
+                                "pushButton_acknowledge", "pushButton_saveData",
                                 "pushButton_clearData", "pushButton_testNotes", "pushButton_updateFirmware"};
         QStringList met;
         QWidget* first = page->findChild<QWidget*>(order.first());
