@@ -45,7 +45,7 @@ AllSensorsPanel::AllSensorsPanel(QTabWidget* tabs, QWidget* parent)
     : QWidget(parent), tabs(tabs), rows(new QTableWidget(0, ColumnCount)), concPlot(new LumoCustomPlot) {
     rows->setObjectName(QStringLiteral("tableWidget_allSensors"));
     rows->setHorizontalHeaderLabels({"Sensor", "Port", "State", "Gas", "Concentration", "Temp. (°C)",
-                                     "Pressure (kPa)", "Humidity (%)", "Status", "Rows", "Run Time"});
+                                     "Pressure (kPa)", "Humidity (%)", "Status", "Rows", "Run Time", "Response"});
     rows->setEditTriggers(QAbstractItemView::NoEditTriggers);
     rows->setSelectionBehavior(QAbstractItemView::SelectRows);
     rows->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -322,12 +322,13 @@ void AllSensorsPanel::fillRow(int row, const Entry& entry) {
         s.statusText,
         QString::number(s.rows),
         s.run ? TarnLiteSystemTab::elapsedText(s.runMs) : QString(),
+        s.response,
     };
     for (int column = 0; column < ColumnCount; ++column) {
         QTableWidgetItem* item = rows->item(row, column);
         if (!item) {
             item = new QTableWidgetItem;
-            if (column >= ColConcentration && column != ColStatus)
+            if (column >= ColConcentration && column != ColStatus && column != ColResponse)
                 item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             rows->setItem(row, column, item);
         }

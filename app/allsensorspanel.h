@@ -37,6 +37,7 @@ public:
         ColStatus,
         ColRows,
         ColRunTime,
+        ColResponse,  // the latest gas step's response times
         ColumnCount
     };
 
