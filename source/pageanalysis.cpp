@@ -73,7 +73,7 @@ void PageAnalysis::setSettings(const ResponseSettings& settings) {
 }
 
 QString PageAnalysis::latest() const {
-    return live.steps().isEmpty() ? QString() : live.summary(live.steps().size() - 1);
+    return live.steps().isEmpty() ? QString() : live.summary(live.steps().size() - 1, false);
 }
 
 void PageAnalysis::onSample(const Sample& sample) {

@@ -35,11 +35,12 @@ public:
 
     const LiveResponse& response() const { return live; }
     StatsCursors* cursors() const { return statsCursors; }
-    // The latest step's line ("Gas on at 40.5 s: t50 3.5 s, t90 11.5 s"); empty before the first mark.
+    // The latest step in short ("Gas on: t50 3.5 s, t90 11.5 s"), for views
+    // over all pages; empty before the first mark.
     QString latest() const;
 
 signals:
-    // The latest step's line changed.
+    // latest() changed.
     void responseChanged(const QString& latest);
 
 private:

@@ -27,8 +27,8 @@ struct SensorSnapshot {
     double humidity = 0;
     QString statusText;
     quint32 rows = 0;  // rows recorded in this run
-    // The latest gas step's response times as the page shows them
-    // ("Gas on at 40.5 s: t50 3.5 s, t90 11.5 s"); empty before the run's first mark.
+    // The latest gas step's response times, in short ("Gas on: t50 3.5 s,
+    // t90 11.5 s", "Gas off: settling"); empty before the run's first mark.
     QString response;
     qint64 runMs = 0;  // the run clock when the snapshot was taken
 

@@ -150,10 +150,12 @@ void LiveResponse::analyse(int step) {
     results[step] = steps.at(step > 0 ? 1 : 0);
 }
 
-QString LiveResponse::summary(int step) const {
+QString LiveResponse::summary(int step, bool withTime) const {
     const StepResponse& r = results.at(step);
-    const QString what = r.mark.kind == GasMark::GasOn ? QStringLiteral("Gas on") : QStringLiteral("Gas off");
-    QString text = QStringLiteral("%1 at %2: ").arg(what, secondsText(r.mark.seconds));
+    QString text = r.mark.kind == GasMark::GasOn ? QStringLiteral("Gas on") : QStringLiteral("Gas off");
+    if (withTime)
+        text += QStringLiteral(" at ") + secondsText(r.mark.seconds);
+    text += QStringLiteral(": ");
     if (!r.ok())
         return text + shortReason(r.problem, isOpen(step));
     QStringList times;

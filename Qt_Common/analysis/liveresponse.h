@@ -44,10 +44,11 @@ public:
     // settled" means "not yet".
     bool isOpen(int step) const { return !ended && step == results.size() - 1; }
 
-    // A step in one line as the page and the "All sensors" panel show it:
+    // A step in one line as the page shows it:
     //   "Gas on at 40.5 s: t50 3.5 s, t90 11.5 s"   "Gas off at 160.2 s: t10 12.1 s"
     //   "Gas on at 40.5 s: settling"                 "Gas off at 160.2 s: not settled"
-    QString summary(int step) const;
+    // and, without the mark's time, as the "All sensors" panel does: "Gas on: t50 3.5 s, t90 11.5 s".
+    QString summary(int step, bool withTime = true) const;
 
     // The run's readings so far, in time order (full resolution).
     const std::vector<double>& seconds() const { return times; }
