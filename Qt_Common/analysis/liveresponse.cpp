@@ -54,6 +54,7 @@ void LiveResponse::setSettings(const ResponseSettings& settings) {
 void LiveResponse::addReading(double seconds, float value) {
     if (!std::isfinite(seconds))
         return;
+    ended = false;
     if (times.empty() || seconds >= times.back()) {
         times.push_back(seconds);
         readings.push_back(value);

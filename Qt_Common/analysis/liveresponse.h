@@ -23,7 +23,8 @@ public:
     const ResponseSettings& settings() const { return set; }
 
     // A reading of the run (seconds since its start). Readings come in time
-    // order; one that does not is put in its place.
+    // order; one that does not is put in its place. One after finish() means
+    // the run went on: its last step is open again.
     void addReading(double seconds, float value);
     // A "Gas on" or "Gas off" mark; notes and marks without a time are passed over.
     void addMark(const GasMark& mark);

@@ -84,12 +84,13 @@ void StatsCursors::setUnit(const QString& newUnit) {
 }
 
 void StatsCursors::setShown(bool on) {
-    if (toggle->isChecked() != on) {
+    if (toggle && toggle->isChecked() != on) {
         toggle->setChecked(on);  // comes back here through toggled()
         return;
     }
     shown = on;
-    text->setVisible(on);
+    if (text)
+        text->setVisible(on);
     if (!on) {
         removeItems();
         dragging = -1;
@@ -123,7 +124,7 @@ void StatsCursors::refresh() {
     const double from = std::min(at[0], at[1]), to = std::max(at[0], at[1]);
     last = source ? source(from, to) : graphStats(plot, from, to);
     const QString lines = describe(last, unit);
-    if (text->text() != lines)
+    if (text && text->text() != lines)
         text->setText(lines);
     emit changed();
 }

@@ -14,8 +14,10 @@
 // first graph's points.
 #pragma once
 
+#include <QLabel>
 #include <QObject>
 #include <QPointer>
+#include <QPushButton>
 #include <QString>
 
 #include <functional>
@@ -25,8 +27,6 @@
 class QCPItemRect;
 class QCPItemStraightLine;
 class QCustomPlot;
-class QLabel;
-class QPushButton;
 
 class StatsCursors : public QObject {
     Q_OBJECT
@@ -77,8 +77,9 @@ private:
     int cursorAt(const QPoint& pos) const;
 
     QCustomPlot* plot;
-    QPushButton* toggle;
-    QLabel* text;
+    // Children of the owner's widget, which may go first.
+    QPointer<QPushButton> toggle;
+    QPointer<QLabel> text;
     Source source;
     QString unit;
     bool shown = false;
