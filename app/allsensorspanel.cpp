@@ -44,8 +44,8 @@ constexpr int kCellPadding = 12;
 AllSensorsPanel::AllSensorsPanel(QTabWidget* tabs, QWidget* parent)
     : QWidget(parent), tabs(tabs), rows(new QTableWidget(0, ColumnCount)), concPlot(new LumoCustomPlot) {
     rows->setObjectName(QStringLiteral("tableWidget_allSensors"));
-    rows->setHorizontalHeaderLabels({"Sensor", "Port", "State", "Gas", "Concentration", "Temp. (°C)",
-                                     "Pressure (kPa)", "Humidity (%)", "Status", "Rows", "Run Time", "Response"});
+    rows->setHorizontalHeaderLabels({"Sensor", "Port", "State", "Gas", "Concentration", "Response",
+                                     "Temp. (°C)", "Pressure (kPa)", "Humidity (%)", "Status", "Rows", "Run Time"});
     rows->setEditTriggers(QAbstractItemView::NoEditTriggers);
     rows->setSelectionBehavior(QAbstractItemView::SelectRows);
     rows->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -316,13 +316,13 @@ void AllSensorsPanel::fillRow(int row, const Entry& entry) {
         SensorSnapshot::stateText(s.state),
         s.hasSample ? s.gas : QString(),
         s.hasSample ? QStringLiteral("%1 %2").arg(s.concentrationText, s.unit) : QString(),
+        s.response,
         number(s.temperature),
         number(s.pressure),
         number(s.humidity),
         s.statusText,
         QString::number(s.rows),
         s.run ? TarnLiteSystemTab::elapsedText(s.runMs) : QString(),
-        s.response,
     };
     for (int column = 0; column < ColumnCount; ++column) {
         QTableWidgetItem* item = rows->item(row, column);

@@ -31,13 +31,13 @@ public:
         ColState,
         ColGas,
         ColConcentration,
+        ColResponse,  // the latest gas step's response times
         ColTemperature,
         ColPressure,
         ColHumidity,
         ColStatus,
         ColRows,
         ColRunTime,
-        ColResponse,  // the latest gas step's response times
         ColumnCount
     };
 

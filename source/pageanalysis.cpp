@@ -17,16 +17,24 @@ namespace {
 // The steps shown on the page: the one under way and the one before it.
 constexpr int kStepsShown = 2;
 
+// Under the plot, which keeps its own minimum height: on a short screen the
+// bar gives way instead of making the window taller than the screen.
+class GivingBar : public QWidget {
+public:
+    using QWidget::QWidget;
+    QSize minimumSizeHint() const override { return QSize(QWidget::minimumSizeHint().width(), 0); }
+};
+
 }  // namespace
 
 PageAnalysis::PageAnalysis(QWidget* page, QCustomPlot* plot, QGridLayout* grid, int row, int column,
                            RunSession* runSession)
     : QObject(page), session(runSession) {
     setObjectName(QStringLiteral("pageAnalysis"));
-    auto* bar = new QWidget(page);
+    auto* bar = new GivingBar(page);
     bar->setObjectName(QStringLiteral("widget_analysis"));
     auto* layout = new QGridLayout(bar);
-    layout->setContentsMargins(0, 2, 0, 0);
+    layout->setContentsMargins(0, 0, 0, 0);
     layout->setHorizontalSpacing(10);
     layout->setVerticalSpacing(2);
 
@@ -34,7 +42,6 @@ PageAnalysis::PageAnalysis(QWidget* page, QCustomPlot* plot, QGridLayout* grid, 
     QPushButton* toggle = statsCursors->button();
     // The page's buttons look alike checked or not; this one says which.
     toggle->setStyleSheet(QStringLiteral("QPushButton{padding:2px 10px;}QPushButton:checked{background-color:#1F3D5A;}"));
-    toggle->setMinimumHeight(26);
     statsCursors->setSource([this](double from, double to) {
         return statsBetween(live.seconds(), live.values(), from, to, true);
     });
