@@ -52,8 +52,8 @@ constexpr int kCellPadding = 12;
 AllSensorsPanel::AllSensorsPanel(QTabWidget* tabs, QWidget* parent)
     : QWidget(parent), tabs(tabs), rows(new QTableWidget(0, ColumnCount)), concPlot(new LumoCustomPlot) {
     rows->setObjectName(QStringLiteral("tableWidget_allSensors"));
-    rows->setHorizontalHeaderLabels({"Sensor", "Port", "State", "Gas", "Concentration", "Temp. (°C)",
-                                     "Pressure (kPa)", "Humidity (%)", "Status", "Rows", "Run Time"});
+    rows->setHorizontalHeaderLabels({"Sensor", "Port", "State", "Gas", "Concentration", "Response",
+                                     "Temp. (°C)", "Pressure (kPa)", "Humidity (%)", "Status", "Rows", "Run Time"});
     rows->setEditTriggers(QAbstractItemView::NoEditTriggers);
     rows->setSelectionBehavior(QAbstractItemView::SelectRows);
     rows->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -330,6 +330,7 @@ void AllSensorsPanel::fillRow(int row, const Entry& entry) {
         SensorSnapshot::stateText(s.state),
         s.hasSample ? s.gas : QString(),
         s.hasSample ? QStringLiteral("%1 %2").arg(s.concentrationText, s.unit) : QString(),
+        s.response,
         number(s.temperature),
         number(s.pressure),
         number(s.humidity),
@@ -341,7 +342,7 @@ void AllSensorsPanel::fillRow(int row, const Entry& entry) {
         QTableWidgetItem* item = rows->item(row, column);
         if (!item) {
             item = new QTableWidgetItem;
-            if (column >= ColConcentration && column != ColStatus)
+            if (column >= ColConcentration && column != ColStatus && column != ColResponse)
                 item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             rows->setItem(row, column, item);
         }

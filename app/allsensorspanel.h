@@ -31,6 +31,7 @@ public:
         ColState,
         ColGas,
         ColConcentration,
+        ColResponse,  // the latest gas step's response times
         ColTemperature,
         ColPressure,
         ColHumidity,

@@ -27,6 +27,9 @@ struct SensorSnapshot {
     double humidity = 0;
     QString statusText;
     quint32 rows = 0;  // rows recorded in this run
+    // The latest gas step's response times, in short ("Gas on: t50 3.5 s,
+    // t90 11.5 s", "Gas off: settling"); empty before the run's first mark.
+    QString response;
     qint64 runMs = 0;  // the run clock when the snapshot was taken
     // The most severe alarm raised (None, Low, High, Fault).
     presentation::AlarmState alarm = presentation::AlarmState::None;

@@ -10,6 +10,7 @@
 
 #include "lumocustomplot.h"
 #include "messagebox.h"
+#include "pageanalysis.h"
 #include "portlister.h"
 #include "sensoridentity.h"
 #include "runregistry.h"
@@ -57,6 +58,11 @@ TarnLiteSystemTab::TarnLiteSystemTab(QWidget* parent) : QWidget(parent), ui(new 
     connect(session, &RunSession::markMade, this,
             [this](double seconds, const QString&, const QString& label) { showMark(seconds, label); });
     connect(session, &RunSession::portMoved, this, &TarnLiteSystemTab::onSensorPortMoved);
+    analysis = new PageAnalysis(this, ui->plot_conc, ui->gridLayout_4, 3, 1, session);
+    connect(analysis, &PageAnalysis::responseChanged, this, [this](const QString& text) {
+        shown.response = text;
+        publishSnapshot(shown.state);
+    });
     connect(sensor, &VQS::VQSFWChunkWritten, this, &TarnLiteSystemTab::onVQSFWChunkWritten);
     connect(networkManager, &QNetworkAccessManager::finished, this, &TarnLiteSystemTab::onReplyFinished);
 

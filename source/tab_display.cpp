@@ -14,6 +14,7 @@
 
 #include "alarmcontrols.h"
 #include "lumocustomplot.h"
+#include "pageanalysis.h"
 #include "presentation.h"
 #include "runplots.h"
 #include "runregistry.h"
@@ -388,6 +389,7 @@ void TarnLiteSystemTab::resetDisplay() {
     for (int i = 0; i < conc->graphCount(); ++i)
         conc->graph(i)->data()->clear();
     conc->clearItems();  // the last run's gas marks
+    analysis->clear();
     conc->xAxis->setRange(0, 10);
     conc->yAxis->setRange(-10, 120);
     conc->replot();

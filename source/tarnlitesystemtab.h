@@ -6,6 +6,7 @@
 //   tab_display.cpp    plots, labels, start/stop display effects
 //   tab_recording.cpp  run files, enciphered copies, save/clear, test notes
 //   tab_firmware.cpp   firmware check, download, write and report
+// and pageanalysis.cpp the response times and statistics cursors under the plot.
 #pragma once
 
 #include <QElapsedTimer>
@@ -28,6 +29,7 @@ class QNetworkAccessManager;
 class QNetworkReply;
 class VQS;
 class TestNoteDialog;
+class PageAnalysis;
 
 namespace Ui {
 class TarnLiteSystemTab;
@@ -250,6 +252,8 @@ private:
     // The run: the sensor object on its worker thread, driven cycle by cycle.
     RunSession* session = nullptr;
     AlarmControls* alarmControls = nullptr;
+    // Response times of the run's gas steps and the statistics cursors, under the concentration plot.
+    PageAnalysis* analysis = nullptr;
     QNetworkAccessManager* networkManager = nullptr;
     int upgradeState = 0;
     char firmwareUrl[256] = {};

@@ -15,6 +15,8 @@
 
 #include <cmath>
 
+#include "analysisreport.h"
+#include "gasmarks.h"
 #include "lumocustomplot.h"
 #include "messagebox.h"
 #include "presentation.h"
@@ -22,6 +24,7 @@
 #include "runplots.h"
 #include "runtablemodel.h"
 #include "savelocation.h"
+#include "statscursors.h"
 
 namespace {
 
@@ -107,6 +110,19 @@ RunViewTab::RunViewTab(Run first, QWidget* parent) : QWidget(parent) {
     plotConc->setObjectName(QStringLiteral("plot_conc"));
     plotConc->setMinimumHeight(140);
     concLayout->addWidget(plotConc, 1);
+    // Statistics between two cursors on the first run's concentration, from its rows as read.
+    cursors = new StatsCursors(plotConc, this);
+    cursors->setUnit(QLatin1String(presentation::runUnitName(run.table.runUnit())));
+    cursors->setSource([&run](double from, double to) {
+        return statsBetween(run.table.seconds, run.table.concentration, from, to, run.table.timeSorted);
+    });
+    cursors->button()->setStyleSheet(QLatin1String(kButtonStyle) +
+                                     QStringLiteral("QPushButton:checked{background-color:#1F3D5A;}"));
+    cursors->button()->setMinimumWidth(qMax(100, cursors->button()->sizeHint().width()));
+    top->insertWidget(2, cursors->button());
+    cursors->label()->setStyleSheet(QStringLiteral("QLabel{font-family:Quicksand;}"));
+    cursors->label()->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    concLayout->addWidget(cursors->label());
 
     auto* enviroBox = new QWidget(splitter);
     auto* enviroLayout = new QVBoxLayout(enviroBox);
@@ -139,6 +155,15 @@ RunViewTab::RunViewTab(Run first, QWidget* parent) : QWidget(parent) {
     textNotes->setObjectName(QStringLiteral("plainTextEdit_notes"));
     textNotes->setReadOnly(true);
     pages->addTab(textNotes, QStringLiteral("Test Notes"));
+    // The response times after each gas mark, as analysis.txt gives them; shown first when there are any.
+    const QList<StepResponse> steps = analyseSteps(run.table.seconds, run.table.concentration, gasMarksOf(run));
+    textResponse = new QPlainTextEdit(
+        responseText(steps, QLatin1String(presentation::runUnitName(run.table.runUnit()))), pages);
+    textResponse->setObjectName(QStringLiteral("plainTextEdit_response"));
+    textResponse->setReadOnly(true);
+    pages->addTab(textResponse, QStringLiteral("Response Times"));
+    if (!steps.isEmpty())
+        pages->setCurrentWidget(textResponse);
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 3);
     splitter->setStretchFactor(2, 2);

@@ -1,8 +1,9 @@
 // A tab that shows saved runs again, read-only: the first run's concentration
 // and environment plots as its sensor page drew them, its time-log events on
-// the time axis, its rows, time log and test notes; "Add Run" lays further
-// runs' concentration over the first for comparison, "Save Pictures" writes
-// the plots as Save Data does. Nothing runs in it, so it may close at any time.
+// the time axis, its rows, time log, test notes and the response times after
+// its gas marks, and statistics between two cursors on its concentration;
+// "Add Run" lays further runs' concentration over the first for comparison,
+// "Save Pictures" writes the plots as Save Data does. Nothing runs in it, so it may close at any time.
 #pragma once
 
 #include <QString>
@@ -20,6 +21,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QTableView;
 class RunTableModel;
+class StatsCursors;
 
 class RunViewTab : public QWidget {
     Q_OBJECT
@@ -42,6 +44,7 @@ public:
     const Run& run(int n) const { return *runs[size_t(n)]; }
     LumoCustomPlot* concPlot() const { return plotConc; }
     LumoCustomPlot* enviroPlot() const { return plotEnviro; }
+    StatsCursors* statsCursors() const { return cursors; }
 
     // Asks for a directory (caption given); the buttons use it. Replaced by
     // tests, which cannot answer the platform's dialog.
@@ -64,6 +67,8 @@ private:
     RunTableModel* model = nullptr;
     QPlainTextEdit* textTimeLog = nullptr;
     QPlainTextEdit* textNotes = nullptr;
+    QPlainTextEdit* textResponse = nullptr;
+    StatsCursors* cursors = nullptr;
 };
 
 // Tells the user in a modal box over `parent`'s window why a run cannot be shown.

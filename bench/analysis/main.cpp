@@ -1,7 +1,10 @@
 // bench_analysis: one million readings (11.6 days at one a second, a first-order
 // step every two hours, noise), then the statistics between two times over all
 // of them and the response times after every mark; median and worst of several
-// repetitions, in milliseconds. Optional argument: the row count.
+// repetitions, in milliseconds. Then the same readings fed one by one to the
+// page's live analysis (an update per reading), with the marks as they come
+// and with a single mark at the start (one step as long as the run): total
+// and worst update, in milliseconds. Optional argument: the row count.
 #include <QElapsedTimer>
 
 #include <algorithm>
@@ -11,6 +14,7 @@
 #include <random>
 #include <vector>
 
+#include "liveresponse.h"
 #include "response.h"
 #include "stats.h"
 
@@ -72,6 +76,26 @@ int main(int argc, char** argv) {
     std::printf("statistics over half the rows: median %.2f ms, worst %.2f ms\n", halfTime.median, halfTime.worst);
     std::printf("response times of %d steps (%d settled): median %.1f ms, worst %.1f ms\n", int(steps.size()), settled,
                 stepTime.median, stepTime.worst);
+    // As the page does it: every reading, then an update.
+    for (bool oneStep : {false, true}) {
+        LiveResponse live;
+        int next = 0, analysed = 0;
+        double worst = 0;
+        QElapsedTimer total;
+        total.start();
+        for (size_t i = 0; i < rows; ++i) {
+            while (next < marks.size() && marks[next].seconds <= t[i] && (!oneStep || next == 0))
+                live.addMark(marks[next++]);
+            live.addReading(t[i], v[i]);
+            QElapsedTimer one;
+            one.start();
+            analysed += live.update() ? 1 : 0;
+            worst = std::max(worst, double(one.nsecsElapsed()) / 1e6);
+        }
+        std::printf("live response times, %s: %d analyses, total %.0f ms, worst update %.2f ms\n",
+                    oneStep ? "one step as long as the run" : "a mark every hour", analysed,
+                    double(total.nsecsElapsed()) / 1e6, worst);
+    }
     std::printf("(half the rows: n %zu, mean %.4f, sd %.4f, drift %.6f per hour [%.6f, %.6f])\n", stats.n, stats.mean, stats.sd,
                 stats.driftPerHour, stats.driftLow, stats.driftHigh);
     return 0;

@@ -1,7 +1,7 @@
 // The analysis core: response times of first-order steps (clean and noisy,
 // jittered sample times), steps that cannot have one, gas marks through a time
 // log, statistics against a long-double reference, the drift's confidence
-// interval, and a simulated step recorded and analysed by the command-line tools.
+// interval, response times found as a run records, and a simulated step recorded and analysed by the command-line tools.
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,6 +13,7 @@
 
 #include "analysisreport.h"
 #include "gasmarks.h"
+#include "liveresponse.h"
 #include "response.h"
 #include "stats.h"
 #include "studentt.h"
@@ -135,6 +136,66 @@ private slots:
         QCOMPARE(first["problem"].toString(), QStringLiteral("no-change"));
         QVERIFY(first["t90"].isNull() && first["t50"].isNull());
         QCOMPARE(first["settings"].toObject()["holdSeconds"].toDouble(), 20.0);
+    }
+
+    // Fed reading by reading, with marks as they are pressed (one reading taken
+    // before a press arrives after it), the run's steps end as the analysis of
+    // the whole run gives them; a long open step is analysed ever more rarely.
+    void liveResponseEndsAsTheWholeRunAnalysis() {
+        Steps s = firstOrder(4.0, 30.4, 150.0, 3400.0, 50.0, 0.01, 11);
+        // No reading in the 10 s before "Gas on" (the last one before them stands for the baseline), one no number.
+        for (size_t i = s.t.size(); i-- > 0;)
+            if (s.t[i] >= 20.4 && s.t[i] < 30.4) {
+                s.t.erase(s.t.begin() + long(i));
+                s.v.erase(s.v.begin() + long(i));
+            }
+        s.v[60] = std::numeric_limits<float>::quiet_NaN();
+        // Gas on twice (the first before any reading), a note, gas off.
+        const QList<GasMark> marks = {mark(GasMark::GasOn, -3.0), mark(GasMark::GasOn, 30.4),
+                                      mark(GasMark::Note, 60.0, "flow"), mark(GasMark::GasOff, 150.0)};
+        LiveResponse live;
+        int next = 0, analyses = 0, openSteps = 0;
+        QString pending;
+        for (size_t i = 0; i < s.t.size(); ++i) {
+            const bool late = next < marks.size() && marks[next].seconds == 150.0 && s.t[i] > 150.0;
+            while (next < marks.size() && marks[next].seconds <= s.t[i] && !late)
+                live.addMark(marks[next++]);
+            if (late) {
+                live.addMark(marks[next++]);
+                live.update();
+                live.addReading(s.t[i - 1] + 0.01, s.v[i - 1]);  // taken before the press, handed on after
+                s.t.insert(s.t.begin() + long(i), s.t[i - 1] + 0.01);
+                s.v.insert(s.v.begin() + long(i), s.v[i - 1]);
+                continue;
+            }
+            live.addReading(s.t[i], s.v[i]);
+            if (live.update()) {
+                ++analyses;
+                openSteps += s.t[i] > 200.0;
+            }
+            if (i == 160)
+                pending = live.summary(live.steps().size() - 1);
+        }
+        QCOMPARE(pending, QStringLiteral("Gas off at 150.0 s: settling"));
+        live.finish();
+        QVERIFY(live.update());
+        const QList<StepResponse> whole = analyseSteps(s.t, s.v, marks);
+        QCOMPARE(live.steps().size(), whole.size());
+        for (int i = 0; i < whole.size(); ++i) {
+            const StepResponse &a = live.steps()[i], &b = whole[i];
+            QCOMPARE(a.problem, b.problem);
+            QCOMPARE(a.reason, b.reason);
+            QCOMPARE(a.endsAtMark, b.endsAtMark);
+            for (int k = 0; k < b.times.size(); ++k)
+                QVERIFY(a.times[k].seconds == b.times[k].seconds || (std::isnan(a.times[k].seconds) && std::isnan(b.times[k].seconds)));
+        }
+        QCOMPARE(live.summary(0), QStringLiteral("Gas on at -3.0 s: no reading before the mark"));
+        QVERIFY2(QRegularExpression("^Gas on at 30.4 s: t50 \\d+\\.\\d s, t90 \\d+\\.\\d s$").match(live.summary(1)).hasMatch(),
+                 qPrintable(live.summary(1)));
+        QVERIFY(whole[2].ok());
+        // 3200 readings of the open "Gas off" step after 200 s: a few hundred analyses, not one per reading.
+        QVERIFY2(openSteps < 500, qPrintable(QString::number(openSteps)));
+        QVERIFY(analyses > 100);
     }
 
     void gasMarksRoundTripThroughTheTimeLog() {

@@ -1,7 +1,8 @@
 // A run recorded by the sensor page against the simulator, opened again in
 // the main window's run viewer: the same points, the same axes, its events
 // marked; then another run compared, pictures saved, damaged runs refused
-// and the viewer's tab closed by its close button.
+// and the viewer's tab closed by its close button; a run's gas steps listed
+// with their response times, and statistics between cursors on its rows.
 #include <QAbstractItemModel>
 #include <QFile>
 #include <QImage>
@@ -13,10 +14,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cmath>
+
 #include "../source/recording_fixture.h"
+#include "gasmarks.h"
 #include "lumocustomplot.h"
 #include "mainwindow.h"
 #include "runviewtab.h"
+#include "statscursors.h"
 
 using namespace rec;
 
@@ -232,6 +237,61 @@ private slots:
         QCOMPARE(tabs->count(), before - 1);
         QVERIFY(boxes.seen.isEmpty());
         QDir(runDir).removeRecursively();
+    }
+
+    // A saved run with "Gas on" and "Gas off" in its time log: the response
+    // times of both steps are listed (and shown first); cursors take their
+    // numbers from the run's rows.
+    void stepsOfASavedRunListedAndCursorsOnItsRows() {
+        QTemporaryDir parent;
+        const QString dir = parent.path() + "/2024_03_15-142530 STEPS";
+        QVERIFY(QDir().mkdir(dir));
+        QByteArray csv = "Time [s], Cycle , T [C], P [kPa], RH [%], Gas ID , Conc [%LEL]\r\n";
+        for (int n = 0; n <= 200; ++n) {
+            // A first-order sensor (5 s) with gas from 20 s to 110 s.
+            double conc = n < 20 ? 0 : 50 * -std::expm1(-(std::min(n, 110) - 20) / 5.0);
+            if (n > 110)
+                conc *= std::exp(-(n - 110) / 5.0);
+            csv += QByteArray::number(n, 'f', 6) + ", " + QByteArray::number(n + 1) + ", 22.000000, 101.000000, 40.000000, 3, " +
+                   QByteArray::number(conc, 'f', 6) + "\r\n";
+        }
+        writeFile(dir + "/vqsData.csv", csv);
+        writeFile(dir + "/timelog.txt", "2024_03_15 - 14_25_30: Started\r\n2024_03_15 - 14_25_50: " +
+                                            gasMarkEvent(GasMark::GasOn, 21, 20.0).toUtf8() + "\r\n2024_03_15 - 14_27_20: " +
+                                            gasMarkEvent(GasMark::GasOff, 111, 110.0).toUtf8() +
+                                            "\r\n2024_03_15 - 14_28_51: Stopped\r\n");
+
+        MainWindow window;
+        window.resize(1200, 860);
+        window.show();
+        RunViewTab* viewer = window.openRun(dir);
+        QVERIFY(viewer);
+        auto* response = viewer->findChild<QPlainTextEdit*>("plainTextEdit_response");
+        QVERIFY(response && response->isVisible());
+        const QStringList lines = response->toPlainText().split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);  // the settings, then one line per step
+        QVERIFY2(QRegularExpression("^Gas on at 20.000 s \\(cycle 21\\): rise t50 3\\.\\d s, t90 11\\.\\d s ").match(lines[1]).hasMatch(),
+                 qPrintable(lines[1]));
+        QVERIFY2(QRegularExpression("^Gas off at 110.000 s \\(cycle 111\\): fall t10 11\\.\\d s ").match(lines[2]).hasMatch(),
+                 qPrintable(lines[2]));
+
+        StatsCursors* cursors = viewer->statsCursors();
+        auto* label = viewer->findChild<QLabel*>("label_cursorStats");
+        QVERIFY(!label->isVisible());
+        viewer->findChild<QPushButton*>("pushButton_cursors")->click();
+        QVERIFY(label->isVisible() && cursors->isShown());
+        cursors->setPositions(150.0, 60.0);
+        const IntervalStats expected = statsBetween(viewer->run(0).table.seconds, viewer->run(0).table.concentration, 60, 150);
+        QCOMPARE(expected.n, size_t(91));
+        const QRegularExpressionMatch shown =
+            QRegularExpression("^Between 60.0 s and 150.0 s, in %LEL: n 91, mean (\\S+), SD (\\S+),").match(label->text());
+        QVERIFY2(shown.hasMatch() && std::fabs(shown.captured(1).toDouble() - expected.mean) < 5e-4 * expected.mean &&
+                     std::fabs(shown.captured(2).toDouble() - expected.sd) < 5e-4 * expected.sd,
+                 qPrintable(label->text()));
+        QTest::qWait(50);  // let the queued replots paint before the picture is taken
+        const QString shots = QStringLiteral(VQS_BINARY_DIR "/screenshots");
+        QDir().mkpath(shots);
+        QVERIFY(window.grab().save(shots + "/runview_steps_cursors.png"));
     }
 
     // A hand-edited run: its rows as written, its stop logged after the last
