@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 
+#include <cmath>
+
 #include "presentation.h"
 #include "publisher.h"
 #include "sample.h"
@@ -12,6 +14,8 @@ RunPublisher::RunPublisher(Publisher& publisher, RunSession& session, IdentityMe
     // Direct connections: the session's own thread, and publishing only queues.
     connect(&session, &RunSession::stateChanged, this, &RunPublisher::onState);
     connect(&session, &RunSession::sampleArrived, this, &RunPublisher::onSample);
+    connect(&session, &RunSession::markMade, this,
+            [this](double seconds, const QString&, const QString& label) { onMark(seconds, label); });
     connect(&session, &RunSession::portMoved, this, [this](const QString& path) {
         identity_.port = path;
         publisher_.publishIdentity(identity_);
@@ -88,13 +92,21 @@ void RunPublisher::onSample(const Sample& sample) {
     publisher_.publishCycle(cycleOf(sample, identity_.sensor, session_.lastTime(), session_.unitCode()));
 }
 
-void RunPublisher::sendEvent(EventType type, const QString& text) {
+void RunPublisher::onMark(double seconds, const QString& label) {
+    const bool gas = label == QLatin1String(RunSession::kGasOn) || label == QLatin1String(RunSession::kGasOff);
+    // Timed as the time log has it, among the rows.
+    sendEvent(gas ? EventType::GasMark : EventType::Note, label, seconds);
+}
+
+void RunPublisher::sendEvent(EventType type, const QString& text, double seconds) {
     EventMessage m;
     m.sensor = identity_.sensor;
     m.type = type;
     m.text = text;
     m.utcMs = QDateTime::currentMSecsSinceEpoch();
-    if (runStartUtcMs_ >= 0)
+    if (std::isfinite(seconds))
+        m.time = seconds;
+    else if (runStartUtcMs_ >= 0)
         m.time = double(m.utcMs - runStartUtcMs_) / 1000.0;
     publisher_.publishEvent(m);
 }

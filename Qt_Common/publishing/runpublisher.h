@@ -1,7 +1,8 @@
 // Publishes one run session to a broker: a consumer that is one subscription to
 // a RunSession. The sensor's identity (retained) when a run starts, its state
 // (retained) on every change, one cycle document per recorded Sample, and
-// events for the run's start and end and for a connection lost and regained.
+// events for the run's start and end, for a connection lost and regained, and
+// for each gas mark ("Gas on", "Gas off") or note made during the run.
 // Publisher::publish() only queues, so the session is never held up.
 // Lives on the session's thread.
 #pragma once
@@ -10,6 +11,7 @@
 #include <QString>
 
 #include <functional>
+#include <limits>
 
 #include "messages.h"
 #include "runsession.h"
@@ -31,6 +33,10 @@ public:
     void setIdentitySource(std::function<IdentityMessage()> source) { identitySource_ = std::move(source); }
     QString sensor() const { return identity_.sensor; }
 
+    // An alarm event ("alarm") with its text, timed in the running run; for
+    // whatever raises the sensor's alarms.
+    void publishAlarm(const QString& text) { sendEvent(EventType::Alarm, text); }
+
     // The cycle document of a recorded Sample; `seconds` is its time column.
     static CycleMessage cycleOf(const Sample& sample, const QString& sensor, double seconds, uint8_t unitCode);
     static SensorState stateOf(RunSession::State state);
@@ -38,7 +44,9 @@ public:
 private:
     void onState(RunSession::State state);
     void onSample(const Sample& sample);
-    void sendEvent(EventType type, const QString& text);
+    void onMark(double seconds, const QString& label);
+    // `seconds`: the run time it happened at; NaN: now, on the run's clock.
+    void sendEvent(EventType type, const QString& text, double seconds = std::numeric_limits<double>::quiet_NaN());
 
     Publisher& publisher_;
     RunSession& session_;
