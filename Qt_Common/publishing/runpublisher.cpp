@@ -86,6 +86,14 @@ void RunPublisher::onState(RunSession::State state) {
     }
 }
 
+void RunPublisher::joinRun() {
+    if (session_.state() == RunSession::State::Idle)
+        return;
+    runStartUtcMs_ = QDateTime::currentMSecsSinceEpoch() - qint64(session_.lastTime() * 1000.0);
+    publisher_.publishIdentity(identity_);
+    publisher_.publishState(identity_.sensor, stateOf(session_.state()));
+}
+
 void RunPublisher::onSample(const Sample& sample) {
     if (!sample.recorded())
         return;

@@ -32,6 +32,9 @@ public:
     // still idle, so its fields may be read).
     void setIdentitySource(std::function<IdentityMessage()> source) { identitySource_ = std::move(source); }
     QString sensor() const { return identity_.sensor; }
+    // Publishing begins while the session's run is under way: the identity set
+    // and the state go out now, and its cycles follow under that name.
+    void joinRun();
 
     // An alarm event ("alarm") with its text, timed in the running run; for
     // whatever raises the sensor's alarms.

@@ -226,7 +226,9 @@ int main(int argc, char* argv[]) {
         settings.clientId = QStringLiteral("bench-many");
         QThread counterThread;
         counterThread.start();
-        auto* counter = new Subscriber(settings);
+        BrokerSettings counting = settings;
+        counting.clientId = QStringLiteral("bench-many-count");
+        auto* counter = new Subscriber(counting);
         QObject::connect(counter, &Subscriber::received, [&cyclesAtBroker](const BrokerMessage& m) {
             if (m.kind == QLatin1String("cycle"))
                 ++cyclesAtBroker;

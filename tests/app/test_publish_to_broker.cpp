@@ -146,6 +146,13 @@ private slots:
                 marks << m.values.value("type").toString() + ": " + m.values.value("text").toString();
         QCOMPARE(marks, QStringList({"gas-mark: Gas on", "note: valve opened"}));
         QVERIFY(got.last().values.value("time").toDouble() > 0);
+        // Switched off and on again during the run: its cycles go on under the sensor's name.
+        for (const bool on : {false, true})
+            throughDialog(window, [&](PublishDialog* d) {
+                d->findChild<QCheckBox*>("checkBox_publish")->setChecked(on);
+            }, QDialogButtonBox::Ok);
+        const int cyclesBefore = count("cycle");
+        QTRY_VERIFY_WITH_TIMEOUT(count("cycle") >= cyclesBefore + 2, kLong);
         part<QPushButton>(tab, "pushButton_start")->click();
         QTRY_VERIFY_WITH_TIMEOUT(!tab->runActive(), kLong);
         QTRY_VERIFY_WITH_TIMEOUT(!got.isEmpty() && got.last().kind == "event", kLong);
@@ -156,7 +163,7 @@ private slots:
         for (const BrokerMessage& m : got)
             if (m.kind == QLatin1String("state"))
                 states << m.text;
-        QCOMPARE(states, QStringList({"running", "idle"}));
+        QCOMPARE(states, QStringList({"running", "offline", "running", "idle"}));
         QCOMPARE(got.last().values.value("type").toString(), QStringLiteral("run-stopped"));
         QCOMPARE(qint64(got.at(3).values.value("runCycle").toDouble()), qint64(1));  // after identity, state, event
         QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.summary()));
