@@ -175,7 +175,7 @@ void AllSensorsPanel::track(TarnLiteSystemTab* page) {
         // The tab widget may be in its own teardown: leave it alone.
         const int row = order.indexOf(static_cast<QWidget*>(gone));
         order.removeAt(row);
-        rows->removeRow(row);
+        rows->removeRow(localFirst() + row);
         plotDirty = true;
         scheduleRefresh();
     });
@@ -183,6 +183,7 @@ void AllSensorsPanel::track(TarnLiteSystemTab* page) {
 }
 
 TarnLiteSystemTab* AllSensorsPanel::pageAt(int row) const {
+    row -= localFirst();
     if (row < 0 || row >= order.size())
         return nullptr;
     return entries.value(order.at(row)).page;
@@ -277,6 +278,8 @@ QCPAxis* AllSensorsPanel::axisForUnit(const QString& unit) {
 
 QString AllSensorsPanel::curveName(const Entry& entry) const {
     const QString name = entry.snap.name.isEmpty() ? QStringLiteral("?") : entry.snap.name;
+    if (!entry.bench.isEmpty())
+        return QStringLiteral("%1: %2 (%3)").arg(entry.bench, name, entry.curveUnit);
     return QStringLiteral("%1 (%2)").arg(name, entry.curveUnit);
 }
 
@@ -289,12 +292,13 @@ QColor AllSensorsPanel::curveColourOf(const Entry& entry) {
 QColor AllSensorsPanel::freeColour() const {
     for (const char* colour : kCurveColours) {
         const QColor candidate(colour);
-        const bool taken = std::any_of(entries.begin(), entries.end(),
-                                       [&](const Entry& e) { return e.colour == candidate; });
+        const auto same = [&](const Entry& e) { return e.colour == candidate; };
+        const bool taken = std::any_of(entries.begin(), entries.end(), same) ||
+                           std::any_of(remote.begin(), remote.end(), same);
         if (!taken)
             return candidate;
     }
-    return QColor(kCurveColours[entries.size() % std::size(kCurveColours)]);
+    return QColor(kCurveColours[(entries.size() + remote.size()) % std::size(kCurveColours)]);
 }
 
 void AllSensorsPanel::syncRows() {
@@ -308,12 +312,17 @@ void AllSensorsPanel::syncRows() {
     for (auto it = entries.begin(); it != entries.end(); ++it)
         if (!order.contains(it.key()))
             order.append(it.key());
-    rows->setRowCount(order.size());
+    if (labShown) {  // header rows span the table: its rows are laid out afresh
+        rows->clearSpans();
+        rows->clearContents();
+    }
+    rows->setRowCount(localFirst() + order.size() + labRows.size());
     for (int row = 0; row < order.size(); ++row) {
         Entry& entry = entries[order.at(row)];
-        fillRow(row, entry);
+        fillRow(localFirst() + row, entry);
         entry.rowDirty = false;
     }
+    fillLabRows(true);
 }
 
 void AllSensorsPanel::fillRow(int row, const Entry& entry) {
@@ -394,13 +403,15 @@ void AllSensorsPanel::showEvent(QShowEvent* event) {
 
 void AllSensorsPanel::refresh() {
     refreshTimer.stop();
+    takeLab();
     for (int row = 0; row < order.size(); ++row) {
         Entry& entry = entries[order.at(row)];
         if (entry.rowDirty) {
-            fillRow(row, entry);
+            fillRow(localFirst() + row, entry);
             entry.rowDirty = false;
         }
     }
+    fillLabRows(false);
     if (plotDirty)
         refreshPlot();
 }
@@ -413,9 +424,9 @@ void AllSensorsPanel::refreshPlot() {
     if (!concPlot->userControlled) {
         double lastKey = 0;
         QHash<QCPAxis*, QCPRange> ranges;
-        for (const Entry& entry : qAsConst(entries)) {
+        const auto include = [&](const Entry& entry) {
             if (!entry.curve || !entry.hasRange)
-                continue;
+                return;
             lastKey = std::max(lastKey, entry.lastKey);
             QCPAxis* axis = entry.curve->valueAxis();
             auto it = ranges.find(axis);
@@ -423,7 +434,11 @@ void AllSensorsPanel::refreshPlot() {
                 ranges.insert(axis, QCPRange(entry.low, entry.high));
             else
                 it->expand(QCPRange(entry.low, entry.high));
-        }
+        };
+        for (const Entry& entry : qAsConst(entries))
+            include(entry);
+        for (const Entry& entry : qAsConst(remote))
+            include(entry);
         concPlot->xAxis->setRange(0, std::max(lastKey, 10.0));
         // Zero stays in sight; a flat curve still gets a span to sit in.
         for (auto it = ranges.begin(); it != ranges.end(); ++it) {

@@ -1,6 +1,8 @@
 // "All sensors": one row per sensor page (identity, run state, last values)
 // and one plot of the concentration of every run, one value axis per unit.
 // Fed only by the pages' snapshots, so it never asks a sensor anything.
+// With the lab view on, the other benches' sensors from the broker follow,
+// grouped by bench under a header row each (allsensorslab.cpp).
 #pragma once
 
 #include <QColor>
@@ -10,6 +12,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "labsensors.h"
 #include "sensorsnapshot.h"
 
 class QCPAxis;
@@ -57,6 +60,9 @@ public:
     // The page a row stands for (rows follow the tab order).
     TarnLiteSystemTab* pageAt(int row) const;
 
+    // Shows the lab's other benches below this bench's pages while `lab` follows a broker.
+    void setLab(LabSensors* lab);
+
     // Rows and plot catch up with the snapshots received; otherwise done at
     // most every kRefreshMs while the panel is shown.
     void refresh();
@@ -79,6 +85,12 @@ private:
         // Value range and last key of the curve, kept as points arrive.
         double low = 0, high = 0, lastKey = 0;
         bool hasRange = false;
+        QString bench;  // another bench's sensor (lab view); empty for a page
+    };
+    // A row of the lab view below the pages: a bench's header or one of its sensors.
+    struct LabRow {
+        bool header = false;
+        LabKey key;
     };
 
     void onSnapshot(QWidget* page, const SensorSnapshot& snap);
@@ -93,6 +105,12 @@ private:
     QColor freeColour() const;
     // The curve's own colour, or its alarm's while one is raised.
     static QColor curveColourOf(const Entry& entry);
+    // The lab view (allsensorslab.cpp).
+    int localFirst() const { return labShown ? 1 : 0; }
+    void takeLab();
+    void takeRemote(Entry& entry, const LabSensor& sensor);
+    void fillLabRows(bool all);
+    void fillHeader(int row, const QString& text);
 
     QTabWidget* tabs;
     QTableWidget* rows;
@@ -106,4 +124,11 @@ private:
     bool userSplit = false;
     QTimer refreshTimer;
     bool plotDirty = false;
+
+    LabSensors* lab = nullptr;
+    bool labShown = false;  // this bench's header row first, other benches after its pages
+    QString ownBench;
+    QMap<LabKey, Entry> remote;
+    QMap<QString, bool> benchOnline;
+    QVector<LabRow> labRows;  // after the pages' rows
 };

@@ -76,6 +76,15 @@ void BenchPublishing::follow(TarnLiteSystemTab* page) {
         return identity;
     });
     pages[page] = runPublisher;
+    if (session->state() != RunSession::State::Idle) {
+        // A run under way (publishing was just switched on): named as the page shows it; the
+        // rest of the identity comes with the next run's start, while the sensor is idle.
+        IdentityMessage identity;
+        identity.sensor = page->snapshot().name;
+        identity.port = page->snapshot().port;
+        runPublisher->setIdentity(identity);
+        runPublisher->joinRun();
+    }
 }
 
 void BenchPublishing::stop(int drainMs) {

@@ -14,6 +14,7 @@
 #include "runviewtab.h"
 #include "allsensorspanel.h"
 #include "benchpublishing.h"
+#include "labsensors.h"
 #include "publishdialog.h"
 #include "tarnlitesystemtab.h"
 
@@ -49,9 +50,13 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     });
 
     publishing = new BenchPublishing(this);
+    lab = new LabSensors(this);
+    allSensors->setLab(lab);
     {
         QSettings stored(BenchPublishing::settingsPath(), QSettings::IniFormat);
-        publishing->apply(BrokerSettings::load(stored));
+        const BrokerSettings settings = BrokerSettings::load(stored);
+        publishing->apply(settings);
+        lab->apply(settings);
     }
     QAction* publishAction = ui->menuFIle->addAction(QStringLiteral("&Publish to Broker..."));
     publishAction->setObjectName(QStringLiteral("action_publish"));
@@ -125,12 +130,15 @@ void MainWindow::editPublishing()
     PublishDialog dialog(BrokerSettings::load(stored), publishing->lastStatus(), this);
     dialog.setObjectName(QStringLiteral("publishDialog"));
     connect(publishing, &BenchPublishing::statusChanged, &dialog, &PublishDialog::showStatus);
+    dialog.showLabStatus(lab->lastStatus());
+    connect(lab, &LabSensors::statusChanged, &dialog, &PublishDialog::showLabStatus);
     if (dialog.exec() != QDialog::Accepted)
         return;
     const BrokerSettings settings = dialog.settings();
     settings.save(stored);
     stored.sync();
     publishing->apply(settings);
+    lab->apply(settings);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -140,6 +148,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
         event->accept();
         // The sensors and the bench go offline on the broker.
         publishing->stop();
+        lab->stop();
         QApplication::quit();
     } else {
         event->ignore();

@@ -8,6 +8,7 @@ class QCloseEvent;
 class RunViewTab;
 class AllSensorsPanel;
 class BenchPublishing;
+class LabSensors;
 
 namespace Ui {
 class MainWindow;
@@ -26,6 +27,7 @@ public:
     // "Publish to Broker...": the settings, kept beside the program, applied at once.
     void editPublishing();
     BenchPublishing* benchPublishing() const { return publishing; }
+    LabSensors* labSensors() const { return lab; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -38,4 +40,5 @@ private:
     Ui::MainWindow* ui;
     AllSensorsPanel* allSensors = nullptr;
     BenchPublishing* publishing = nullptr;
+    LabSensors* lab = nullptr;  // the other benches in the All sensors panel
 };

@@ -18,6 +18,11 @@ PublishDialog::PublishDialog(const BrokerSettings& settings, const QString& stat
     enabled->setObjectName(QStringLiteral("checkBox_publish"));
     enabled->setChecked(settings.enabled);
     form->addRow(enabled);
+    showLab = new QCheckBox(QStringLiteral("Show the lab from the broker"), this);
+    showLab->setObjectName(QStringLiteral("checkBox_showLab"));
+    showLab->setToolTip(QStringLiteral("The All sensors panel shows every bench's sensors from the broker"));
+    showLab->setChecked(settings.showLab);
+    form->addRow(showLab);
     host = new QLineEdit(settings.host, this);
     host->setObjectName(QStringLiteral("lineEdit_host"));
     form->addRow(QStringLiteral("Host:"), host);
@@ -64,6 +69,10 @@ PublishDialog::PublishDialog(const BrokerSettings& settings, const QString& stat
     status->setWordWrap(true);
     form->addRow(QStringLiteral("Status:"), status);
     showStatus(statusText);
+    labStatus = new QLabel(this);
+    labStatus->setObjectName(QStringLiteral("label_labStatus"));
+    labStatus->setWordWrap(true);
+    form->addRow(QStringLiteral("Lab view:"), labStatus);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -76,6 +85,7 @@ PublishDialog::PublishDialog(const BrokerSettings& settings, const QString& stat
 BrokerSettings PublishDialog::settings() const {
     BrokerSettings s = initial;
     s.enabled = enabled->isChecked();
+    s.showLab = showLab->isChecked();
     s.host = host->text().trimmed();
     s.port = quint16(port->value());
     s.clientId = clientId->text().trimmed();
@@ -88,4 +98,8 @@ BrokerSettings PublishDialog::settings() const {
 
 void PublishDialog::showStatus(const QString& text) {
     status->setText(text);
+}
+
+void PublishDialog::showLabStatus(const QString& text) {
+    labStatus->setText(text);
 }

@@ -1,6 +1,7 @@
 // "Publish to Broker": where this bench publishes its sensors (host, port,
 // client id, user, password, TLS and its CA file) and whether it does, with
-// the publisher's last report.
+// the publisher's last report; and whether the All sensors panel shows the
+// lab's other benches from the same broker, with the lab view's report.
 #pragma once
 
 #include <QDialog>
@@ -22,10 +23,12 @@ public:
 
 public slots:
     void showStatus(const QString& text);
+    void showLabStatus(const QString& text);
 
 private:
     BrokerSettings initial;
     QCheckBox* enabled;
+    QCheckBox* showLab;
     QLineEdit* host;
     QSpinBox* port;
     QLineEdit* clientId;
@@ -34,4 +37,5 @@ private:
     QCheckBox* tls;
     QLineEdit* caFile;
     QLabel* status;
+    QLabel* labStatus;
 };

@@ -6,6 +6,7 @@
 #   3. vqs-ctl.exe identifies a UART and a USB sensor (vqs-sim on pseudo-terminals mapped as
 #      COM ports), reads the parameter document, and records three cycles in files shaped
 #      byte for byte like the Linux build's, enciphered records readable by the Linux vqs-decrypt;
+#      and records with --mqtt to Debian's mosquitto on Linux, whose cycles the Linux vqs-ctl watch gets;
 #   4. the program's page (unpacked from the zip) finds a sensor on a COM port, starts,
 #      records rows and stops;
 #   5. stm32flash.exe writes an image into the simulated bootloader, run as the program's UART
@@ -277,6 +278,63 @@ for sensor in VQS-WIN-UART VQS-WIN-USB; do
     done
     check "$sensor: plot pictures written" test -s "$dw/vqsConc.png" -a -s "$dw/vqsEnviro.pdf"
 done
+
+# vqs-ctl.exe record --mqtt publishes to Debian's mosquitto on Linux (a free port of 127.0.0.1,
+# configured as tests/support/mqtt_broker.h does); the Linux vqs-ctl watch is the lab's side.
+echo "== vqs-ctl.exe record --mqtt"
+free_port() {  # a port of 127.0.0.1 nobody listens on
+    local p i
+    for ((i = 0; i < 50; i++)); do
+        p=$((20000 + RANDOM % 40000))
+        if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then
+            echo "$p"
+            return 0
+        fi
+    done
+    return 1
+}
+port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+ended() { ! kill -0 "$1" 2>/dev/null; }
+watched_cycles() {  # the watch's lines, the sensor: its cycles 1, 2 and 3, in order
+    [ "$(sed -n 's/.*"runCycle":\([0-9]*\).*/\1/p' "$1" | tr '\n' ' ')" = "1 2 3 " ] &&
+        [ "$(grep -c "\"sensor\":\"$2\"" "$1")" = 3 ]
+}
+if [ ! -x /usr/sbin/mosquitto ]; then
+    fail "vqs-ctl.exe record --mqtt: /usr/sbin/mosquitto missing (apt-get install mosquitto)"
+elif ! mqtt_port=$(free_port); then
+    fail "vqs-ctl.exe record --mqtt: no free port for the broker"
+else
+    mqtt="$out/mqtt"
+    mkdir -p "$mqtt"
+    # Started as root it would switch to the mosquitto user, who cannot write here.
+    printf '%s\n' "listener $mqtt_port 127.0.0.1" "persistence false" "allow_anonymous true" \
+        "log_dest file $mqtt/broker.log" "log_type all" "user $(id -un)" >"$mqtt/mosquitto.conf"
+    /usr/sbin/mosquitto -c "$mqtt/mosquitto.conf" >"$mqtt/broker.out" 2>&1 &
+    pids+=($!)
+    if ! wait_for 20 port_open "$mqtt_port"; then
+        fail "vqs-ctl.exe record --mqtt: the broker did not start: $(cat "$mqtt/broker.out")"
+    else
+        url="mqtt://127.0.0.1:$mqtt_port"
+        # Cycles are not kept by the broker: the watcher subscribes before the recording starts.
+        "$linux/bin/vqs-ctl" watch --mqtt "$url" --json --count 3 --duration 5m \
+            >"$mqtt/watch.jsonl" 2>"$mqtt/watch.err" &
+        watch_pid=$!
+        pids+=("$watch_pid")
+        wait_for 30 grep -q "watching $url: connected" "$mqtt/watch.err" || true
+        rec_mqtt="$profile/Documents/rec-mqtt"
+        mkdir -p "$rec_mqtt"
+        mqtt_rec_ok=true
+        timeout 120 "$WINE" "$ctl" record COM5 --uart --cycles 3 --dir "$(winpath_w "$rec_mqtt")" --mqtt "$url" \
+            >"$mqtt/record-win.txt" 2>&1 || mqtt_rec_ok=false
+        check "vqs-ctl.exe recorded three cycles with --mqtt $url" $mqtt_rec_ok
+        check "vqs-ctl.exe told it was publishing" grep -q "publishing to $url: connected" "$mqtt/record-win.txt"
+        # The watcher ends by itself at its third cycle.
+        wait_for 30 ended "$watch_pid" || kill "$watch_pid" 2>/dev/null || true
+        wait "$watch_pid" 2>/dev/null || true
+        check "the Linux vqs-ctl watch got cycles 1, 2 and 3 of VQS-WIN-UART from the Windows build" \
+            watched_cycles "$mqtt/watch.jsonl" VQS-WIN-UART
+    fi
+fi
 
 # --- 4. the program's page --------------------------------------------------------------------
 echo "== program page"

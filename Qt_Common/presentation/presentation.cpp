@@ -73,6 +73,7 @@ constexpr StateRow kStates[] = {
     {SensorState::Running, "running", Tone::Green},
     {SensorState::Recovering, "recovering", Tone::Orange},
     {SensorState::Lost, "lost", Tone::Red},
+    {SensorState::Offline, "offline", Tone::Black},
 };
 
 struct AlarmRow {

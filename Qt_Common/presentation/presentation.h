@@ -50,8 +50,9 @@ const char* runUnitName(RunUnit unit);  // "%LEL", "PPM"; "" when unknown
 QString runConcColumn(RunUnit unit);    // "Conc [%LEL]", "Conc [PPM]", "Conc"
 
 // ---- a sensor page's state, as views over all pages show it ----
-enum class SensorState { Idle, Running, Recovering, Lost };
-QString stateText(SensorState state);  // "idle", "running", "recovering", "lost"
+// Offline: a sensor of another bench whose bench went away (the lab view).
+enum class SensorState { Idle, Running, Recovering, Lost, Offline };
+QString stateText(SensorState state);  // "idle", "running", "recovering", "lost", "offline"
 Tone stateTone(SensorState state);
 
 // ---- alarms ----

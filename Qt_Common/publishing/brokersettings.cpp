@@ -70,6 +70,7 @@ BrokerSettings BrokerSettings::load(QSettings& settings) {
     s.password = settings.value(QStringLiteral("password")).toString();
     s.caFile = settings.value(QStringLiteral("caFile")).toString();
     s.bench = settings.value(QStringLiteral("bench")).toString();
+    s.showLab = settings.value(QStringLiteral("showLab"), false).toBool();
     settings.endGroup();
     return s;
 }
@@ -85,5 +86,6 @@ void BrokerSettings::save(QSettings& settings) const {
     settings.setValue(QStringLiteral("password"), password);
     settings.setValue(QStringLiteral("caFile"), caFile);
     settings.setValue(QStringLiteral("bench"), bench);
+    settings.setValue(QStringLiteral("showLab"), showLab);
     settings.endGroup();
 }

@@ -16,6 +16,7 @@ struct BrokerSettings {
     bool tls = false;
     QString caFile;        // with tls; empty: the system's certificates
     QString bench;         // empty: the client id
+    bool showLab = false;  // the All sensors panel shows every other bench of the broker too
 
     static constexpr quint16 kPlainPort = 1883;
     static constexpr quint16 kTlsPort = 8883;

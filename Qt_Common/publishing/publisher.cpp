@@ -249,10 +249,16 @@ void Publisher::stop(int drainMs) {
     for (const QString& sensor : sender_->sensors())
         publish(topics::sensor(bench_, sensor, "state"), sensorStateWord(SensorState::Offline), 1, true);
     publish(topics::benchState(bench_), "offline", 1, true);
+    // Waits only while connected: a broker that is away (or was never reached) gets no drain time.
     const size_t left = sender_->drain(drainMs);
     if (left > 0)
-        qWarning().noquote() << QStringLiteral("publishing: %1 messages were not delivered before the end").arg(left);
+        qWarning().noquote() << QStringLiteral("publishing: %1 messages were dropped at the end: the broker did not "
+                                               "take them").arg(left);
     sender_->halt(left == 0);
+    final_ = sender_->counts();
+    final_.dropped += final_.queued;
+    final_.queued = 0;
+    final_.connected = false;
     sender_.reset();
 }
 
@@ -289,5 +295,5 @@ void Publisher::publishEvent(EventMessage message) {
 }
 
 Publisher::Counts Publisher::counts() const {
-    return sender_ ? sender_->counts() : Counts{};
+    return sender_ ? sender_->counts() : final_;
 }

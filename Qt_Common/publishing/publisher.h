@@ -38,9 +38,10 @@ public:
     // Connects in the background; problems come through statusChanged().
     void start();
     // Sets the known sensors and the bench offline, waits up to drainMs while the
-    // broker takes what is queued, then disconnects. Whatever is left is reported
-    // and, so that the bench does not stay "online", the connection is closed
-    // without a goodbye, which makes the broker publish the will.
+    // broker takes what is queued (not at all while it is not connected), then
+    // disconnects. Whatever is left is dropped, counted and logged and, so that
+    // the bench does not stay "online", the connection is closed without a
+    // goodbye, which makes the broker publish the will.
     void stop(int drainMs = 3000);
 
     // Any thread, but not while stop() or the destructor runs; never blocks.
@@ -59,6 +60,7 @@ public:
         bool connected = false;
         int attempts = 0;          // connection attempts so far
     };
+    // After stop(): the final counts, what was left counted as dropped.
     Counts counts() const;
 
 signals:
@@ -73,4 +75,5 @@ private:
     BrokerSettings settings_;
     QString bench_;
     std::unique_ptr<Sender> sender_;
+    Counts final_;
 };

@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 
+#include <cmath>
+
 #include "presentation.h"
 #include "publisher.h"
 #include "sample.h"
@@ -15,6 +17,8 @@ RunPublisher::RunPublisher(Publisher& publisher, RunSession& session, IdentityMe
     // Alarm changes as the time log has them ("High alarm raised").
     connect(&session, &RunSession::alarmLogged, this,
             [this](double, const QString&, const QString& text) { sendEvent(EventType::Alarm, text); });
+    connect(&session, &RunSession::markMade, this,
+            [this](double seconds, const QString&, const QString& label) { onMark(seconds, label); });
     connect(&session, &RunSession::portMoved, this, [this](const QString& path) {
         identity_.port = path;
         publisher_.publishIdentity(identity_);
@@ -85,19 +89,35 @@ void RunPublisher::onState(RunSession::State state) {
     }
 }
 
+void RunPublisher::joinRun() {
+    if (session_.state() == RunSession::State::Idle)
+        return;
+    runStartUtcMs_ = QDateTime::currentMSecsSinceEpoch() - qint64(session_.lastTime() * 1000.0);
+    publisher_.publishIdentity(identity_);
+    publisher_.publishState(identity_.sensor, stateOf(session_.state()));
+}
+
 void RunPublisher::onSample(const Sample& sample) {
     if (!sample.recorded())
         return;
     publisher_.publishCycle(cycleOf(sample, identity_.sensor, session_.lastTime(), session_.unitCode()));
 }
 
-void RunPublisher::sendEvent(EventType type, const QString& text) {
+void RunPublisher::onMark(double seconds, const QString& label) {
+    const bool gas = label == QLatin1String(RunSession::kGasOn) || label == QLatin1String(RunSession::kGasOff);
+    // Timed as the time log has it, among the rows.
+    sendEvent(gas ? EventType::GasMark : EventType::Note, label, seconds);
+}
+
+void RunPublisher::sendEvent(EventType type, const QString& text, double seconds) {
     EventMessage m;
     m.sensor = identity_.sensor;
     m.type = type;
     m.text = text;
     m.utcMs = QDateTime::currentMSecsSinceEpoch();
-    if (runStartUtcMs_ >= 0)
+    if (std::isfinite(seconds))
+        m.time = seconds;
+    else if (runStartUtcMs_ >= 0)
         m.time = double(m.utcMs - runStartUtcMs_) / 1000.0;
     publisher_.publishEvent(m);
 }

@@ -1,8 +1,9 @@
 // Publishes one run session to a broker: a consumer that is one subscription to
 // a RunSession. The sensor's identity (retained) when a run starts, its state
 // (retained) on every change, one cycle document per recorded Sample, and
-// events for the run's start and end, for a connection lost and regained and
-// for each change of alarm state.
+// events for the run's start and end, for a connection lost and regained, for
+// each gas mark ("Gas on", "Gas off") or note made during the run and for each
+// change of alarm state.
 // Publisher::publish() only queues, so the session is never held up.
 // Lives on the session's thread.
 #pragma once
@@ -11,6 +12,7 @@
 #include <QString>
 
 #include <functional>
+#include <limits>
 
 #include "messages.h"
 #include "runsession.h"
@@ -31,6 +33,9 @@ public:
     // still idle, so its fields may be read).
     void setIdentitySource(std::function<IdentityMessage()> source) { identitySource_ = std::move(source); }
     QString sensor() const { return identity_.sensor; }
+    // Publishing begins while the session's run is under way: the identity set
+    // and the state go out now, and its cycles follow under that name.
+    void joinRun();
 
     // The cycle document of a recorded Sample; `seconds` is its time column.
     static CycleMessage cycleOf(const Sample& sample, const QString& sensor, double seconds, uint8_t unitCode);
@@ -39,7 +44,9 @@ public:
 private:
     void onState(RunSession::State state);
     void onSample(const Sample& sample);
-    void sendEvent(EventType type, const QString& text);
+    void onMark(double seconds, const QString& label);
+    // `seconds`: the run time it happened at; NaN: now, on the run's clock.
+    void sendEvent(EventType type, const QString& text, double seconds = std::numeric_limits<double>::quiet_NaN());
 
     Publisher& publisher_;
     RunSession& session_;

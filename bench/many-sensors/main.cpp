@@ -8,6 +8,12 @@
 // open throughout (its sixteen rows and curves follow every cycle) unless the
 // third argument is 0.
 //
+// Publishing, in the same run: after the steady stretch with publishing off,
+// the same stretch with every page publishing to a private local mosquitto,
+// then one more with the lab view also on (the panel shows the sixteen again
+// as another bench's, from the broker). The timer lateness p99 of each is
+// printed beside the one with publishing off. Skipped without /usr/sbin/mosquitto.
+//
 //   bench_many_sensors [steady seconds, default 150] [silent seconds, default 90] [panel 1|0, default 1]
 //
 // Run with QT_QPA_PLATFORM=offscreen. Run files go where the program keeps
@@ -23,9 +29,11 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -36,11 +44,15 @@
 #include <unistd.h>
 
 #include "allsensorspanel.h"
+#include "benchpublishing.h"
+#include "labsensors.h"
 #include "lumocustomplot.h"
 #include "mainwindow.h"
+#include "mqtt_broker.h"
 #include "portlister.h"
 #include "simulator.h"
 #include "startup.h"
+#include "subscriber.h"
 #include "pagedriver.h"
 #include "tarnlitesystemtab.h"
 #include "vqs.h"
@@ -196,6 +208,59 @@ int main(int argc, char* argv[]) {
     const double busy = probe.busyShare();
     const double rssRunning = rssMiB();
 
+    // The same stretch publishing, then with the lab view too. The cycles reaching
+    // the broker are counted by a subscriber on a thread of its own.
+    double publishingP99 = -1, labP99 = -1;
+    int labRows = 0;
+    std::atomic<long> cyclesAtBroker{0};
+    QString publishStatus;
+    if (MqttBroker::available()) {
+        MqttBroker broker;
+        if (!broker.start()) {
+            std::fprintf(stderr, "the broker did not start\n");
+            return 1;
+        }
+        BrokerSettings settings;
+        settings.host = QStringLiteral("127.0.0.1");
+        settings.port = broker.port();
+        settings.clientId = QStringLiteral("bench-many");
+        QThread counterThread;
+        counterThread.start();
+        BrokerSettings counting = settings;
+        counting.clientId = QStringLiteral("bench-many-count");
+        auto* counter = new Subscriber(counting);
+        QObject::connect(counter, &Subscriber::received, [&cyclesAtBroker](const BrokerMessage& m) {
+            if (m.kind == QLatin1String("cycle"))
+                ++cyclesAtBroker;
+        });
+        counter->moveToThread(&counterThread);
+        counter->start();
+        settings.enabled = true;
+        window->benchPublishing()->apply(settings);
+        runLoop(3000);
+        probe.restart();
+        runLoop(steadySeconds * 1000);
+        publishingP99 = probe.percentile(0.99);
+        publishStatus = window->benchPublishing()->lastStatus();
+
+        BrokerSettings viewer = settings;
+        viewer.clientId = QStringLiteral("bench-viewer");  // another bench's view: the sixteen are not its own
+        viewer.showLab = true;
+        window->labSensors()->apply(viewer);
+        runLoop(3000);
+        probe.restart();
+        runLoop(steadySeconds * 1000);
+        labP99 = probe.percentile(0.99);
+        if (auto* panel = window->findChild<AllSensorsPanel*>(QStringLiteral("allSensorsPanel")))
+            labRows = panel->table()->rowCount();
+
+        window->labSensors()->stop();
+        window->benchPublishing()->stop();
+        QMetaObject::invokeMethod(counter, [counter] { delete counter; }, Qt::BlockingQueuedConnection);
+        counterThread.quit();
+        counterThread.wait();
+    }
+
     // One sensor (a UART one, whose cycle also asks for the analog output)
     // stops answering anything from now on.
     vqssim::Fault silent;  // from the next request on, every one
@@ -217,6 +282,15 @@ int main(int argc, char* argv[]) {
         std::printf("All sensors panel: closed\n");
     std::printf("event latency (10 ms timer lateness) median: %.2f ms\n", median);
     std::printf("event latency (10 ms timer lateness) p99: %.2f ms (goal < 50 ms)\n", p99);
+    if (publishingP99 >= 0) {
+        std::printf("event latency p99 with publishing on: %.2f ms (off: %.2f ms, same run; %ld cycles at the "
+                    "broker; %s)\n",
+                    publishingP99, p99, cyclesAtBroker.load(), qPrintable(publishStatus));
+        std::printf("event latency p99 with publishing and the lab view on: %.2f ms (off: %.2f ms; panel %d rows)\n",
+                    labP99, p99, labRows);
+    } else {
+        std::printf("event latency p99 with publishing on: n/a (no /usr/sbin/mosquitto)\n");
+    }
     std::printf("longest GUI stall, all running: %.1f ms\n", steadyLongest);
     std::printf("GUI thread busy share: %.1f %%\n", busy * 100.0);
     std::printf("memory per tab: %.2f MiB (RSS %.1f -> %.1f MiB, growth / %d)\n", (rssRunning - rssBefore) / kSensors,
