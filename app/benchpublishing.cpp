@@ -1,7 +1,6 @@
 #include "benchpublishing.h"
 
-#include <QCoreApplication>
-
+#include "alarmsettings.h"
 #include "publisher.h"
 #include "runpublisher.h"
 #include "sensoridentity.h"
@@ -21,7 +20,8 @@ BenchPublishing::~BenchPublishing() {
 }
 
 QString BenchPublishing::settingsPath() {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/vqs-sensor-interface.ini");
+    // One settings file for the program: the alarm set-points live there too.
+    return AlarmSettings::programSettingsPath();
 }
 
 void BenchPublishing::apply(const BrokerSettings& settings) {

@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "allsensorspanel.h"
+#include "alarmsettings.h"
 #include "benchpublishing.h"
 #include "labsensors.h"
 #include "lumocustomplot.h"
@@ -69,11 +70,15 @@ CycleMessage labCycle(const QString& sensor, qint64 n, int run = 1) {
 
 class TestPublishToBroker : public QObject {
     Q_OBJECT
+    QTemporaryDir settingsDir;
 
 private slots:
     void initTestCase() {
         registerApplicationFonts();
         prepareWorkingDirectories(QCoreApplication::applicationDirPath(), QTime::currentTime());
+        // Its own settings file: the one beside the test programs is read by tests running beside this one.
+        QVERIFY(settingsDir.isValid());
+        AlarmSettings::setProgramSettingsPath(settingsDir.filePath("vqs-sensor-interface.ini"));
     }
     void init() {
         if (!MqttBroker::available())
