@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "lumocustomplot.h"
+#include "runplots.h"
 #include "tarnlitesystemtab.h"
 #include "vqs.h"
 
@@ -39,10 +40,10 @@ void prefill(QCustomPlot* conc, QCustomPlot* enviro, long from, long to, double 
         double c, t, p, rh;
         sample(n, &c, &t, &p, &rh);
         const double key = keyFrom + (keyTo - keyFrom) * double(n - from) / double(to - from);
-        conc->graph(0)->addData(key, c);
-        enviro->graph(0)->addData(key, t);
-        enviro->graph(1)->addData(key, p);
-        enviro->graph(2)->addData(key, rh);
+        runplots::addPoint(conc, 0, key, c);
+        runplots::addPoint(enviro, 0, key, t);
+        runplots::addPoint(enviro, 1, key, p);
+        runplots::addPoint(enviro, 2, key, rh);
     }
 }
 

@@ -1,0 +1,279 @@
+#include "envelopestore.h"
+
+#include <algorithm>
+#include <cmath>
+
+void EnvelopeStore::append(double key, double value) {
+    if (!std::isfinite(key))
+        return;  // no place on a time axis
+    if (count > 0)
+        key = std::max(key, lastKey());
+    Chunk* chunk = chunks.empty() ? nullptr : chunks.back().get();
+    if (!chunk || chunk->offsets.size() >= size_t(kChunkPoints) || key - chunk->base > kChunkSpan) {
+        if (chunk)
+            closeChunk();
+        chunks.push_back(std::make_unique<Chunk>());
+        chunk = chunks.back().get();
+        chunk->base = key;
+        chunk->first = count;
+    }
+    const size_t i = chunk->offsets.size();
+    chunk->offsets.push_back(float(key - chunk->base));
+    chunk->values.push_back(float(value));
+    const float v = chunk->values.back();
+    if (i % kBlockPoints == 0)
+        chunk->blocks.push_back({1, 0, 0, 0, kNone});
+    Block& block = chunk->blocks.back();
+    if (std::isnan(v)) {
+        if (block.gapAt == kNone)
+            block.gapAt = uint16_t(i);
+    } else if (block.low > block.high) {
+        block.low = block.high = v;
+        block.lowAt = block.highAt = uint16_t(i);
+    } else if (v < block.low) {
+        block.low = v;
+        block.lowAt = uint16_t(i);
+    } else if (v > block.high) {
+        block.high = v;
+        block.highAt = uint16_t(i);
+    }
+    ++count;
+}
+
+void EnvelopeStore::closeChunk() {
+    // A full chunk holds exactly what it needs; only the open one has room to grow.
+    Chunk& chunk = *chunks.back();
+    chunk.offsets.shrink_to_fit();
+    chunk.values.shrink_to_fit();
+    chunk.blocks.shrink_to_fit();
+}
+
+void EnvelopeStore::clear() {
+    chunks.clear();
+    chunks.shrink_to_fit();
+    count = 0;
+}
+
+const EnvelopeStore::Chunk& EnvelopeStore::chunkOf(size_t index) const {
+    auto it = std::upper_bound(chunks.begin(), chunks.end(), index,
+                               [](size_t i, const std::unique_ptr<Chunk>& c) { return i < c->first; });
+    return **(it - 1);
+}
+
+EnvelopeStore::Point EnvelopeStore::at(size_t index) const {
+    const Chunk& chunk = chunkOf(index);
+    const size_t i = index - chunk.first;
+    return {chunk.keyAt(i), double(chunk.values[i])};
+}
+
+double EnvelopeStore::firstKey() const {
+    return chunks.front()->base;
+}
+
+double EnvelopeStore::lastKey() const {
+    const Chunk& chunk = *chunks.back();
+    return chunk.keyAt(chunk.offsets.size() - 1);
+}
+
+size_t EnvelopeStore::lowerBound(double key) const {
+    // The last chunk starting below the key holds the answer, or the one after it.
+    auto it = std::lower_bound(chunks.begin(), chunks.end(), key,
+                               [](const std::unique_ptr<Chunk>& c, double k) { return c->base < k; });
+    if (it == chunks.begin())
+        return 0;
+    const Chunk& chunk = **(it - 1);
+    const float offset = float(key - chunk.base);
+    const size_t i = size_t(std::lower_bound(chunk.offsets.begin(), chunk.offsets.end(), offset) - chunk.offsets.begin());
+    // A float offset may round the key onto a point just below it.
+    size_t index = chunk.first + i;
+    while (index < count && at(index).key < key)
+        ++index;
+    return index;
+}
+
+size_t EnvelopeStore::upperBound(double key) const {
+    auto it = std::upper_bound(chunks.begin(), chunks.end(), key,
+                               [](double k, const std::unique_ptr<Chunk>& c) { return k < c->base; });
+    if (it == chunks.begin())
+        return 0;
+    const Chunk& chunk = **(it - 1);
+    const float offset = float(key - chunk.base);
+    const size_t i = size_t(std::upper_bound(chunk.offsets.begin(), chunk.offsets.end(), offset) - chunk.offsets.begin());
+    size_t index = chunk.first + i;
+    while (index > chunk.first && at(index - 1).key > key)
+        --index;
+    return index;
+}
+
+std::vector<EnvelopeStore::Point> EnvelopeStore::between(double from, double to) const {
+    std::vector<Point> points;
+    if (count == 0 || !(from <= to))
+        return points;
+    copy(lowerBound(from), upperBound(to), &points);
+    return points;
+}
+
+void EnvelopeStore::copy(size_t first, size_t last, std::vector<Point>* out) const {
+    out->clear();
+    last = std::min(last, count);
+    if (first >= last)
+        return;
+    out->reserve(last - first);
+    size_t index = first;
+    while (index < last) {
+        const Chunk& chunk = chunkOf(index);
+        const size_t end = std::min(last, chunk.first + chunk.offsets.size());
+        for (size_t i = index - chunk.first; i < end - chunk.first; ++i)
+            out->push_back({chunk.keyAt(i), double(chunk.values[i])});
+        index = end;
+    }
+}
+
+bool EnvelopeStore::valueRange(size_t first, size_t last, double* low, double* high) const {
+    bool found = false;
+    float lo = 0, hi = 0;
+    auto take = [&](float l, float h) {
+        lo = found ? std::min(lo, l) : l;
+        hi = found ? std::max(hi, h) : h;
+        found = true;
+    };
+    last = std::min(last, count);
+    size_t index = first;
+    while (index < last) {
+        const Chunk& chunk = chunkOf(index);
+        const size_t end = std::min(last, chunk.first + chunk.offsets.size());
+        for (size_t i = index - chunk.first; i < end - chunk.first;) {
+            const Block& block = chunk.blocks[i / kBlockPoints];
+            if (i % kBlockPoints == 0 && chunk.first + i + kBlockPoints <= end) {
+                if (block.low <= block.high)
+                    take(block.low, block.high);
+                i += kBlockPoints;
+                continue;
+            }
+            const float v = chunk.values[i];
+            if (!std::isnan(v))
+                take(v, v);
+            ++i;
+        }
+        index = end;
+    }
+    if (found) {
+        *low = lo;
+        *high = hi;
+    }
+    return found;
+}
+
+namespace {
+
+// What one column has seen, by index in the store.
+struct Column {
+    size_t first = 0, last = 0, lowAt = 0, highAt = 0, gapAt = 0;
+    float low = 0, high = 0;
+    bool any = false, hasValue = false, hasGap = false;
+
+    void takePoint(size_t at, float v) {
+        if (!any)
+            first = at;
+        last = at;
+        any = true;
+        if (std::isnan(v)) {
+            if (!hasGap)
+                gapAt = at;
+            hasGap = true;
+            return;
+        }
+        takeRange(v, at, v, at);
+    }
+    void takeRange(float lo, size_t loAt, float hi, size_t hiAt) {
+        if (!hasValue || lo < low) {
+            low = lo;
+            lowAt = loAt;
+        }
+        if (!hasValue || hi > high) {
+            high = hi;
+            highAt = hiAt;
+        }
+        hasValue = true;
+    }
+};
+
+}  // namespace
+
+void EnvelopeStore::envelope(double from, double to, int columns, std::vector<Point>* out) const {
+    out->clear();
+    if (count == 0 || !(from < to) || columns < 1)
+        return;
+    const size_t first = lowerBound(from), last = upperBound(to);
+    if (first > 0)
+        out->push_back(at(first - 1));
+    const double width = (to - from) / columns;
+    auto columnOf = [&](double key) { return std::min(columns - 1, std::max(0, int((key - from) / width))); };
+
+    Column column;
+    int columnIndex = -1;
+    size_t emitted[5];
+    auto flush = [&] {
+        if (!column.any)
+            return;
+        int n = 0;
+        emitted[n++] = column.first;
+        if (column.hasValue) {
+            emitted[n++] = column.lowAt;
+            emitted[n++] = column.highAt;
+        }
+        if (column.hasGap)
+            emitted[n++] = column.gapAt;
+        emitted[n++] = column.last;
+        std::sort(emitted, emitted + n);
+        for (int k = 0; k < n; ++k)
+            if (k == 0 || emitted[k] != emitted[k - 1])
+                out->push_back(at(emitted[k]));
+        column = Column();
+    };
+
+    size_t index = first;
+    while (index < last) {
+        const Chunk& chunk = chunkOf(index);
+        const size_t end = std::min(last, chunk.first + chunk.offsets.size());
+        for (size_t i = index - chunk.first; i < end - chunk.first;) {
+            const size_t at = chunk.first + i;
+            const int c = columnOf(chunk.keyAt(i));
+            if (c != columnIndex) {
+                flush();
+                columnIndex = c;
+            }
+            // A whole block in this column is taken from its summary.
+            const size_t blockLast = i + kBlockPoints - 1;
+            if (i % kBlockPoints == 0 && chunk.first + blockLast < end && columnOf(chunk.keyAt(blockLast)) == c) {
+                const Block& block = chunk.blocks[i / kBlockPoints];
+                if (!column.any)
+                    column.first = at;
+                column.any = true;
+                column.last = chunk.first + blockLast;
+                if (block.low <= block.high)
+                    column.takeRange(block.low, chunk.first + block.lowAt, block.high, chunk.first + block.highAt);
+                if (block.gapAt != kNone && !column.hasGap) {
+                    column.hasGap = true;
+                    column.gapAt = chunk.first + block.gapAt;
+                }
+                i += kBlockPoints;
+                continue;
+            }
+            column.takePoint(at, chunk.values[i]);
+            ++i;
+        }
+        index = end;
+    }
+    flush();
+    if (last < count)
+        out->push_back(at(last));
+}
+
+size_t EnvelopeStore::bytes() const {
+    size_t total = chunks.capacity() * sizeof(void*);
+    for (const auto& chunk : chunks)
+        total += sizeof(Chunk) + chunk->offsets.capacity() * sizeof(float) + chunk->values.capacity() * sizeof(float) +
+                 chunk->blocks.capacity() * sizeof(Block);
+    return total;
+}
