@@ -3,22 +3,31 @@
 #include <algorithm>
 #include <cmath>
 
+namespace {
+
+int64_t micros(double key) {
+    return std::llround(key * 1e6);
+}
+
+}  // namespace
+
 void EnvelopeStore::append(double key, double value) {
-    if (!std::isfinite(key))
+    if (!std::isfinite(key) || std::abs(key) > 1e12)
         return;  // no place on a time axis
-    if (count > 0)
-        key = std::max(key, lastKey());
     Chunk* chunk = chunks.empty() ? nullptr : chunks.back().get();
-    if (!chunk || chunk->offsets.size() >= size_t(kChunkPoints) || key - chunk->base > kChunkSpan) {
+    int64_t us = micros(key);
+    if (chunk)
+        us = std::max(us, chunk->base + int64_t(chunk->offsets.back()));
+    if (!chunk || chunk->offsets.size() >= size_t(kChunkPoints) || us - chunk->base > kChunkSpan) {
         if (chunk)
             closeChunk();
         chunks.push_back(std::make_unique<Chunk>());
         chunk = chunks.back().get();
-        chunk->base = key;
+        chunk->base = us;
         chunk->first = count;
     }
     const size_t i = chunk->offsets.size();
-    chunk->offsets.push_back(float(key - chunk->base));
+    chunk->offsets.push_back(uint32_t(us - chunk->base));
     chunk->values.push_back(float(value));
     const float v = chunk->values.back();
     if (i % kBlockPoints == 0)
@@ -67,7 +76,7 @@ EnvelopeStore::Point EnvelopeStore::at(size_t index) const {
 }
 
 double EnvelopeStore::firstKey() const {
-    return chunks.front()->base;
+    return chunks.front()->keyAt(0);
 }
 
 double EnvelopeStore::lastKey() const {
@@ -75,33 +84,51 @@ double EnvelopeStore::lastKey() const {
     return chunk.keyAt(chunk.offsets.size() - 1);
 }
 
+namespace {
+
+// The offset in a chunk nearest to a key, held to what an offset can be.
+uint32_t offsetIn(int64_t base, double key) {
+    const double us = std::round(key * 1e6) - double(base);
+    return us <= 0 ? 0 : us >= 4294967295.0 ? 4294967295u : uint32_t(us);
+}
+
+}  // namespace
+
 size_t EnvelopeStore::lowerBound(double key) const {
+    if (count == 0)
+        return 0;
     // The last chunk starting below the key holds the answer, or the one after it.
     auto it = std::lower_bound(chunks.begin(), chunks.end(), key,
-                               [](const std::unique_ptr<Chunk>& c, double k) { return c->base < k; });
+                               [](const std::unique_ptr<Chunk>& c, double k) { return c->keyAt(0) < k; });
     if (it == chunks.begin())
         return 0;
     const Chunk& chunk = **(it - 1);
-    const float offset = float(key - chunk.base);
-    const size_t i = size_t(std::lower_bound(chunk.offsets.begin(), chunk.offsets.end(), offset) - chunk.offsets.begin());
-    // A float offset may round the key onto a point just below it.
-    size_t index = chunk.first + i;
+    const uint32_t offset = offsetIn(chunk.base, key);
+    size_t index =
+        chunk.first + size_t(std::lower_bound(chunk.offsets.begin(), chunk.offsets.end(), offset) - chunk.offsets.begin());
+    // The key may lie between two microseconds.
     while (index < count && at(index).key < key)
         ++index;
+    while (index > 0 && at(index - 1).key >= key)
+        --index;
     return index;
 }
 
 size_t EnvelopeStore::upperBound(double key) const {
+    if (count == 0)
+        return 0;
     auto it = std::upper_bound(chunks.begin(), chunks.end(), key,
-                               [](double k, const std::unique_ptr<Chunk>& c) { return k < c->base; });
+                               [](double k, const std::unique_ptr<Chunk>& c) { return k < c->keyAt(0); });
     if (it == chunks.begin())
         return 0;
     const Chunk& chunk = **(it - 1);
-    const float offset = float(key - chunk.base);
-    const size_t i = size_t(std::upper_bound(chunk.offsets.begin(), chunk.offsets.end(), offset) - chunk.offsets.begin());
-    size_t index = chunk.first + i;
-    while (index > chunk.first && at(index - 1).key > key)
+    const uint32_t offset = offsetIn(chunk.base, key);
+    size_t index =
+        chunk.first + size_t(std::upper_bound(chunk.offsets.begin(), chunk.offsets.end(), offset) - chunk.offsets.begin());
+    while (index > 0 && at(index - 1).key > key)
         --index;
+    while (index < count && at(index).key <= key)
+        ++index;
     return index;
 }
 
@@ -273,7 +300,7 @@ void EnvelopeStore::envelope(double from, double to, int columns, std::vector<Po
 size_t EnvelopeStore::bytes() const {
     size_t total = chunks.capacity() * sizeof(void*);
     for (const auto& chunk : chunks)
-        total += sizeof(Chunk) + chunk->offsets.capacity() * sizeof(float) + chunk->values.capacity() * sizeof(float) +
+        total += sizeof(Chunk) + chunk->offsets.capacity() * sizeof(uint32_t) + chunk->values.capacity() * sizeof(float) +
                  chunk->blocks.capacity() * sizeof(Block);
     return total;
 }

@@ -2,8 +2,8 @@
 // the points between two keys at full resolution, or for a range holding far
 // more points than the plot has pixel columns, the envelope of each column
 // (its first, lowest, highest and last point, in key order). A week at one
-// point a second is 604,800 points: 8 bytes each here against 16 (and up to
-// 32 with a growing container's spare room) as plot data.
+// point a second is 604,800 points: 8 bytes each here (a 32-bit key offset
+// and a float value; the sensor's values are floats) against 16 as plot data.
 #pragma once
 
 #include <cstddef>
@@ -34,8 +34,8 @@ public:
     size_t lowerBound(double key) const;
     size_t upperBound(double key) const;
 
-    // Every point with from <= key <= to, as appended (keys to well under a
-    // millisecond over any span).
+    // Every point with from <= key <= to, as appended (values as floats, keys
+    // to the microsecond).
     std::vector<Point> between(double from, double to) const;
     // The points of indices [first, last).
     void copy(size_t first, size_t last, std::vector<Point>* out) const;
@@ -63,17 +63,18 @@ private:
         uint16_t gapAt;  // first value that is no number, or kNone
     };
     static constexpr uint16_t kNone = 0xFFFF;
-    // Keys as float offsets from the chunk's first key; a chunk ends before
-    // its span would cost the offsets their sub-millisecond precision.
+    // Keys as whole microseconds: the chunk's first, and 32-bit offsets from it.
+    // Keys given in milliseconds or to six decimals (the run files' time
+    // column) come back as the same doubles; any other to half a microsecond.
     struct Chunk {
-        double base = 0;
+        int64_t base = 0;
         size_t first = 0;  // index of its first point in the store
-        std::vector<float> offsets;
+        std::vector<uint32_t> offsets;
         std::vector<float> values;
         std::vector<Block> blocks;
-        double keyAt(size_t i) const { return base + double(offsets[i]); }
+        double keyAt(size_t i) const { return double(base + int64_t(offsets[i])) / 1e6; }
     };
-    static constexpr double kChunkSpan = 2048;  // float offsets keep ~0.25 ms
+    static constexpr int64_t kChunkSpan = 4000000000;  // microseconds a 32-bit offset holds, and some
 
     const Chunk& chunkOf(size_t index) const;
     void closeChunk();

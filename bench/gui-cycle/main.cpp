@@ -3,7 +3,7 @@
 // layout and painting the event loop then does for them) against a bare
 // QCustomPlot replot of the same curves, shown and painted the same way, at
 // 10k, 100k and 1M recorded cycles; and the memory one recorded cycle holds
-// (plot points and the two per-cycle history lists).
+// (a point on each curve).
 //
 // Run with QT_QPA_PLATFORM=offscreen. Optional arguments: cycles per timed round
 // (30), largest run length (1000000).
@@ -182,21 +182,14 @@ int main(int argc, char** argv) {
         std::printf("%10ld %14.3f %14.3f %8.2f %16.3f\n", size, pageMs, bareMs, pageMs / bareMs, median(replotRounds));
     }
 
-    // Memory held per recorded cycle: what the page keeps for each one, one
-    // point on each of the four curves and one entry in each history list.
+    // Memory held per recorded cycle: one point on each of the four curves.
     {
         const long cycles = 1000000;
         QCustomPlot c, e;
-        c.addGraph();
-        for (int i = 0; i < 3; ++i)
-            e.addGraph();
-        QList<float> mid, max;
+        runplots::setUpConcPlot(&c);
+        runplots::setUpEnviroPlot(&e);
         const size_t before = heapInUse();
         prefill(&c, &e, 0, cycles, 0, cycles * 2.0);
-        for (long n = 0; n < cycles; ++n) {
-            mid.append(float(n));
-            max.append(float(n));
-        }
         const size_t after = heapInUse();
         std::printf("memory: %.1f bytes per recorded cycle (%ld cycles, %.1f MB heap)\n",
                     double(after - before) / cycles, cycles, double(after - before) / 1e6);
