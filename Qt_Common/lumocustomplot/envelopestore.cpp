@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -235,10 +236,29 @@ void EnvelopeStore::envelope(double from, double to, int columns, std::vector<Po
     if (first > 0)
         out->push_back(at(first - 1));
     const double width = (to - from) / columns;
-    auto columnOf = [&](double key) { return std::min(columns - 1, std::max(0, int((key - from) / width))); };
+    // Column c holds the keys from its edge up to the next one's.
+    auto edge = [&](int c) { return from + width * c; };
+    auto columnOf = [&](double key) {
+        int c = std::min(columns - 1, std::max(0, int((key - from) / width)));
+        while (c + 1 < columns && key >= edge(c + 1))
+            ++c;
+        while (c > 0 && key < edge(c))
+            --c;
+        return c;
+    };
+    // The first whole microsecond at or past a key, so the scan compares integers.
+    auto firstMicroAtOrPast = [](double key) {
+        int64_t us = int64_t(std::ceil(key * 1e6));
+        while (double(us - 1) / 1e6 >= key)
+            --us;
+        while (double(us) / 1e6 < key)
+            ++us;
+        return us;
+    };
 
     Column column;
     int columnIndex = -1;
+    int64_t nextEdge = 0;  // in microseconds
     size_t emitted[5];
     auto flush = [&] {
         if (!column.any)
@@ -263,21 +283,24 @@ void EnvelopeStore::envelope(double from, double to, int columns, std::vector<Po
     while (index < last) {
         const Chunk& chunk = chunkOf(index);
         const size_t end = std::min(last, chunk.first + chunk.offsets.size());
-        for (size_t i = index - chunk.first; i < end - chunk.first;) {
-            const size_t at = chunk.first + i;
-            const int c = columnOf(chunk.keyAt(i));
-            if (c != columnIndex) {
+        const size_t stopAt = end - chunk.first;
+        size_t i = index - chunk.first;
+        while (i < stopAt) {
+            if (columnIndex < 0 || chunk.base + int64_t(chunk.offsets[i]) >= nextEdge) {
                 flush();
-                columnIndex = c;
+                columnIndex = columnOf(chunk.keyAt(i));
+                nextEdge = columnIndex + 1 < columns ? firstMicroAtOrPast(edge(columnIndex + 1))
+                                                     : std::numeric_limits<int64_t>::max();
             }
-            // A whole block in this column is taken from its summary.
-            const size_t blockLast = i + kBlockPoints - 1;
-            if (i % kBlockPoints == 0 && chunk.first + blockLast < end && columnOf(chunk.keyAt(blockLast)) == c) {
+            const int64_t edgeOffset = nextEdge - chunk.base;
+            // A whole block before the next edge is taken from its summary.
+            if (i % kBlockPoints == 0 && i + kBlockPoints <= stopAt &&
+                int64_t(chunk.offsets[i + kBlockPoints - 1]) < edgeOffset) {
                 const Block& block = chunk.blocks[i / kBlockPoints];
                 if (!column.any)
-                    column.first = at;
+                    column.first = chunk.first + i;
                 column.any = true;
-                column.last = chunk.first + blockLast;
+                column.last = chunk.first + i + kBlockPoints - 1;
                 if (block.low <= block.high)
                     column.takeRange(block.low, chunk.first + block.lowAt, block.high, chunk.first + block.highAt);
                 if (block.gapAt != kNone && !column.hasGap) {
@@ -287,8 +310,10 @@ void EnvelopeStore::envelope(double from, double to, int columns, std::vector<Po
                 i += kBlockPoints;
                 continue;
             }
-            column.takePoint(at, chunk.values[i]);
-            ++i;
+            // Point by point to the edge or the block's end.
+            const size_t blockEnd = std::min(stopAt, (i / kBlockPoints + 1) * kBlockPoints);
+            for (; i < blockEnd && int64_t(chunk.offsets[i]) < edgeOffset; ++i)
+                column.takePoint(chunk.first + i, chunk.values[i]);
         }
         index = end;
     }

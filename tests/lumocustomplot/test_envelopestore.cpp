@@ -106,8 +106,11 @@ private slots:
                     QVERIFY(envelope[i].key >= envelope[i - 1].key);
                 // Per column, from the stored points: lowest, highest, and whether it has a gap.
                 const double width = (range[1] - range[0]) / columns;
-                auto columnOf = [&](double key) {
-                    return std::min(columns - 1, std::max(0, int((key - range[0]) / width)));
+                auto columnOf = [&](double key) {  // the last column whose edge is at or before the key
+                    int c = 0;
+                    while (c + 1 < columns && key >= range[0] + width * (c + 1))
+                        ++c;
+                    return c;
                 };
                 std::vector<double> low(size_t(columns), 1e300), high(size_t(columns), -1e300);
                 std::vector<bool> gap(size_t(columns), false), any(size_t(columns), false);
