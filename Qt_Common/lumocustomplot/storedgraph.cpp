@@ -83,7 +83,13 @@ void StoredGraph::syncToView() {
 
 void StoredGraph::draw(QCPPainter* painter) {
     syncToView();
+    // An envelope is a column of short vertical strokes per pixel: smoothing
+    // them shows nothing and costs most of a long run's drawing.
+    const bool smooth = antialiased();
+    if (built.envelope)
+        setAntialiased(false);
     QCPGraph::draw(painter);
+    setAntialiased(smooth);
 }
 
 QCPRange StoredGraph::getKeyRange(bool& foundRange, QCP::SignDomain inSignDomain) const {

@@ -13,9 +13,11 @@
 // and of the panel's.
 //
 //   bench_week [cycles per sensor, default 604800] [sensors, default 16] [end seconds, default 20]
+//              [directory to keep the first tab's pictures and the panel's in]
 //
 // Run with QT_QPA_PLATFORM=offscreen (at low priority if others share the machine).
 #include <QApplication>
+#include <QDir>
 #include <QDockWidget>
 #include <QElapsedTimer>
 #include <QTabWidget>
@@ -233,7 +235,8 @@ int main(int argc, char* argv[]) {
     conc->userControlled = enviro->userControlled = false;
     feedCycle(page, ++n, 0);
     QTemporaryDir pictures;
-    const auto saved = timed(1, [&](int) { runplots::writePictures(conc, enviro, pictures.path()); });
+    const QString pictureDir = argc > 4 ? QString::fromLocal8Bit(argv[4]) : pictures.path();
+    const auto saved = timed(1, [&](int) { runplots::writePictures(conc, enviro, pictureDir); });
     LumoCustomPlot* panelPlot = panel->plot();
     // The panel's turn each second: rows and axes, then its plot drawn.
     std::pair<double, double> panelReplot{0, 0};
@@ -246,6 +249,9 @@ int main(int argc, char* argv[]) {
         panelReplot.first += one.first / 10;
         panelReplot.second = std::max(panelReplot.second, one.second);
     }
+
+    if (argc > 4)
+        panelPlot->savePng(QDir(pictureDir).filePath(QStringLiteral("panel.png")), 1200, 480);
 
     size_t storeBytes = 0, points = 0, shown = 0;
 #ifdef HAVE_STORE
