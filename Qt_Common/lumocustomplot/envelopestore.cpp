@@ -239,7 +239,8 @@ void EnvelopeStore::envelope(double from, double to, int columns, std::vector<Po
     // Column c holds the keys from its edge up to the next one's.
     auto edge = [&](int c) { return from + width * c; };
     auto columnOf = [&](double key) {
-        int c = std::min(columns - 1, std::max(0, int((key - from) / width)));
+        const double q = (key - from) / width;  // held in range before it becomes an int
+        int c = !(q > 0) ? 0 : q >= columns ? columns - 1 : int(q);
         while (c + 1 < columns && key >= edge(c + 1))
             ++c;
         while (c > 0 && key < edge(c))
@@ -248,6 +249,8 @@ void EnvelopeStore::envelope(double from, double to, int columns, std::vector<Po
     };
     // The first whole microsecond at or past a key, so the scan compares integers.
     auto firstMicroAtOrPast = [](double key) {
+        if (!(std::abs(key) < 1e12))  // beyond any stored key (see append)
+            return key > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
         int64_t us = int64_t(std::ceil(key * 1e6));
         while (double(us - 1) / 1e6 >= key)
             --us;
@@ -292,7 +295,12 @@ void EnvelopeStore::envelope(double from, double to, int columns, std::vector<Po
                 nextEdge = columnIndex + 1 < columns ? firstMicroAtOrPast(edge(columnIndex + 1))
                                                      : std::numeric_limits<int64_t>::max();
             }
-            const int64_t edgeOffset = nextEdge - chunk.base;
+            // nextEdge - base, held to what an int64 holds.
+            const int64_t edgeOffset =
+                chunk.base > 0 && nextEdge < std::numeric_limits<int64_t>::min() + chunk.base ? std::numeric_limits<int64_t>::min()
+                : chunk.base < 0 && nextEdge > std::numeric_limits<int64_t>::max() + chunk.base
+                    ? std::numeric_limits<int64_t>::max()
+                    : nextEdge - chunk.base;
             // A whole block before the next edge is taken from its summary.
             if (i % kBlockPoints == 0 && i + kBlockPoints <= stopAt &&
                 int64_t(chunk.offsets[i + kBlockPoints - 1]) < edgeOffset) {

@@ -110,3 +110,17 @@ QCPRange StoredGraph::getValueRange(bool& foundRange, QCP::SignDomain inSignDoma
     foundRange = points.valueRange(first, last, &low, &high);
     return QCPRange(low, high);
 }
+
+std::vector<EnvelopeStore::Point> curvePointsBetween(const QCPGraph* graph, double from, double to) {
+    const auto* stored = qobject_cast<const StoredGraph*>(graph);
+    if (stored && stored->hasStore())
+        return stored->pointsBetween(from, to);
+    std::vector<EnvelopeStore::Point> points;
+    if (!graph || !(from <= to))
+        return points;
+    const QSharedPointer<QCPGraphDataContainer> data = graph->data();
+    for (auto it = data->findBegin(from, false); it != data->constEnd() && it->key <= to; ++it)
+        if (it->key >= from)
+            points.push_back({it->key, it->value});
+    return points;
+}

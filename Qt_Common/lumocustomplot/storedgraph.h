@@ -66,3 +66,7 @@ private:
     } built;
     std::vector<EnvelopeStore::Point> scratch;
 };
+
+// Every point of a curve with from <= key <= to at full resolution: from the
+// store of a StoredGraph fed through addPoint(), else from the graph's data.
+std::vector<EnvelopeStore::Point> curvePointsBetween(const QCPGraph* graph, double from, double to);

@@ -147,6 +147,12 @@ private slots:
                 }
             }
         }
+        // Ranges far beyond the keys, or narrower than a microsecond, give the neighbours alone.
+        std::vector<Point> edges;
+        store.envelope(-1e300, 1e300, 500, &edges);
+        QVERIFY(!edges.empty());
+        store.envelope(run[100].key + 1e-9, run[100].key + 2e-9, 500, &edges);
+        QVERIFY(edges.size() <= 2);
         // The whole run's value range, as the axes rescale to it.
         double lo = 0, hi = 0, wantLo = 1e300, wantHi = -1e300;
         for (const Point& p : run)
@@ -188,6 +194,7 @@ private slots:
         for (int i = 0; i < 102; ++i)
             QVERIFY(sameValue(graph->data()->at(i)->value, run[size_t(4999 + i)].value));
         QCOMPARE(graph->pointsBetween(store.at(5000).key, store.at(5099).key).size(), size_t(100));
+        QCOMPARE(curvePointsBetween(graph, store.at(0).key, store.at(19999).key).size(), size_t(20000));
 
         // Cleared, it takes points again and data() follows them at once.
         graph->clearPoints();
@@ -201,6 +208,9 @@ private slots:
         plain->setData({1, 2, 3}, {4, 5, 6});
         picture = plot.toPixmap(400, 300);
         QCOMPARE(plain->data()->size(), 3);
+        const std::vector<Point> plainPoints = curvePointsBetween(plain, 2, 3);
+        QCOMPARE(plainPoints.size(), size_t(2));
+        QCOMPARE(plainPoints[0].value, 5.0);
     }
 };
 
