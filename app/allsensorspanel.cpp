@@ -20,6 +20,7 @@
 #include "lumocustomplot.h"
 #include "presentation.h"
 #include "runplots.h"
+#include "storedgraph.h"
 #include "tarnlitesystemtab.h"
 
 namespace {
@@ -206,7 +207,7 @@ void AllSensorsPanel::onSnapshot(QWidget* page, const SensorSnapshot& snap) {
         if (entry.curve && entry.curveUnit != snap.unit)
             dropCurve(entry);
         if (entry.curve)
-            entry.curve->data()->clear();
+            entry.curve->clearPoints();
         plotDirty = true;
     }
     if (snap.hasSample && snap.rows != entry.plottedRows && snap.run == entry.curveRun)
@@ -221,12 +222,13 @@ void AllSensorsPanel::onSnapshot(QWidget* page, const SensorSnapshot& snap) {
 void AllSensorsPanel::addPoint(Entry& entry, const SensorSnapshot& snap) {
     if (!entry.curve) {
         entry.curveUnit = snap.unit;
-        entry.curve = concPlot->addGraph(concPlot->xAxis, axisForUnit(snap.unit));
+        // Kept whole in a compact store; the plot gets what it can show.
+        entry.curve = new StoredGraph(concPlot->xAxis, axisForUnit(snap.unit));
         entry.curve->setPen(runplots::curvePen(curveColourOf(entry)));
         entry.curve->setName(curveName(entry));
     }
     const double key = double(snap.runMs) / 1000.0;
-    entry.curve->addData(key, snap.concentration);
+    entry.curve->addPoint(key, snap.concentration);
     entry.plottedRows = snap.rows;
     entry.lastKey = std::max(entry.lastKey, key);
     // A value that is no number is a gap in the curve; kept in the range it

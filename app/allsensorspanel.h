@@ -16,12 +16,12 @@
 #include "sensorsnapshot.h"
 
 class QCPAxis;
-class QCPGraph;
 class QMainWindow;
 class QSplitter;
 class QTabWidget;
 class QTableWidget;
 class LumoCustomPlot;
+class StoredGraph;
 class TarnLiteSystemTab;
 
 class AllSensorsPanel : public QWidget {
@@ -78,7 +78,7 @@ private:
         SensorSnapshot snap;
         bool rowDirty = true;
         QColor colour;
-        QCPGraph* curve = nullptr;
+        StoredGraph* curve = nullptr;
         QString curveUnit;
         quint64 curveRun = 0;
         quint32 plottedRows = 0;

@@ -45,8 +45,6 @@ TarnLiteSystemTab::TarnLiteSystemTab(QWidget* parent) : QWidget(parent), ui(new 
     session = new RunSession(&recorder, elapsedTimer);
     sensor = session->sensor();
     setupAlarms();
-    midCompNormHistory = new QList<float>();
-    maxCompNormHistory = new QList<float>();
 
     // The page is one subscriber of its run: samples, state and the end.
     connect(session, &RunSession::sampleArrived, this, &TarnLiteSystemTab::onSample);
@@ -104,10 +102,6 @@ void TarnLiteSystemTab::shutdown() {
     networkManager = nullptr;
     delete elapsedTimer;
     elapsedTimer = nullptr;
-    delete midCompNormHistory;
-    midCompNormHistory = nullptr;
-    delete maxCompNormHistory;
-    maxCompNormHistory = nullptr;
 }
 
 bool TarnLiteSystemTab::runActive() const {
@@ -227,12 +221,10 @@ void TarnLiteSystemTab::onSample(const Sample& sample) {
     // would repeat the last sample.
     if (shutDown || !sample.recorded())
         return;
+    // The compensated signals go to the run's files only: nothing on the page
+    // reads them back, and a list of every cycle's would grow for as long as
+    // the run.
     updateDisplay(sample);
-    // Copies: the record is packed, its floats may sit at any address.
-    const float midCompNorm = sample.answer.midCompNorm;
-    const float maxCompNorm = sample.answer.maxCompNorm;
-    midCompNormHistory->append(midCompNorm);
-    maxCompNormHistory->append(maxCompNorm);
     showTimeAndCycles(sample.cycle);
     publishCycle(sample);
 }

@@ -235,13 +235,13 @@ void TarnLiteSystemTab::updateDisplay(const Sample& sample) {
 
     const double key = elapsedSeconds();
     LumoCustomPlot* concPlot = ui->plot_conc;
-    concPlot->graph(0)->addData(key, conc);
+    runplots::addPoint(concPlot, 0, key, conc);
     concAxisMax = runplots::raisedConcAxis(concAxisMax, conc);
     if (!concPlot->userControlled) {
         concPlot->xAxis->setRange(0, key);
         concPlot->yAxis->setRange(-10, concAxisMax);
     }
-    concPlot->replot(QCustomPlot::rpQueuedRefresh);  // repainted once per cycle with the labels
+    concPlot->replotShown(QCustomPlot::rpQueuedRefresh);  // repainted once per cycle with the labels
 
     setValueText(ui->label_temp, QString::number(a.temperature, 'f', 1));
     setValueText(ui->label_pressure, QString::number(a.pressure, 'f', 1));
@@ -250,7 +250,7 @@ void TarnLiteSystemTab::updateDisplay(const Sample& sample) {
     LumoCustomPlot* enviro = ui->plot_enviro;
     const double values[3] = {a.temperature, a.pressure, a.humidity};
     for (int i = 0; i < 3; ++i) {
-        enviro->graph(i)->addData(key, values[i]);
+        runplots::addPoint(enviro, i, key, values[i]);
         if (std::isnan(values[i]))  // a rescale ignores these too
             continue;
         const int side = kEnviroCurves[i].rightAxis ? 1 : 0;
@@ -269,7 +269,7 @@ void TarnLiteSystemTab::updateDisplay(const Sample& sample) {
         enviro->yAxis->scaleRange(1.1);
         enviro->yAxis2->scaleRange(5);
     }
-    enviro->replot(QCustomPlot::rpQueuedRefresh);
+    enviro->replotShown(QCustomPlot::rpQueuedRefresh);
 }
 
 void TarnLiteSystemTab::followEnviroData(int side) {
@@ -386,8 +386,7 @@ void TarnLiteSystemTab::resetDisplay() {
     ui->label_flamConc->setText(shown.concentrationText);
     ui->label_flamID->setText(shown.gas);
     LumoCustomPlot* conc = ui->plot_conc;
-    for (int i = 0; i < conc->graphCount(); ++i)
-        conc->graph(i)->data()->clear();
+    runplots::clearCurves(conc);
     conc->clearItems();  // the last run's gas marks
     analysis->clear();
     conc->xAxis->setRange(0, 10);
@@ -398,8 +397,7 @@ void TarnLiteSystemTab::resetDisplay() {
     ui->label_pressure->setText(QStringLiteral("0"));
     ui->label_humidity->setText(QStringLiteral("0"));
     LumoCustomPlot* enviro = ui->plot_enviro;
-    for (int i = 0; i < enviro->graphCount(); ++i)
-        enviro->graph(i)->data()->clear();
+    runplots::clearCurves(enviro);
     enviroHasData[0] = enviroHasData[1] = false;
     enviro->xAxis->setRange(0, 10);
     enviro->yAxis->setRange(0, 5);

@@ -188,8 +188,6 @@ void TarnLiteSystemTab::clearData() {
     session->resetRows();
     ui->label_time->setText("00h:00m:00s");
     ui->label_cycles->setText("0");
-    midCompNormHistory->clear();
-    maxCompNormHistory->clear();
     testNoteDialog->clearNotes();
     resetDisplay();
 

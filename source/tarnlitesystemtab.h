@@ -244,8 +244,6 @@ private:
     QProgressDialog* progressDialog = nullptr;
     VQS* sensor = nullptr;
     QString comPort;
-    QList<float>* midCompNormHistory = nullptr;
-    QList<float>* maxCompNormHistory = nullptr;
     // The run's directory, files and cipher (shared with the command-line tool).
     RunRecorder recorder;
     QElapsedTimer* elapsedTimer = nullptr;

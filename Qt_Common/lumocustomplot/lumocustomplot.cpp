@@ -41,6 +41,22 @@ LumoCustomPlot::LumoCustomPlot(QWidget* parent) : QCustomPlot(parent) {
     yAxis2->setVisible(false);
 }
 
+void LumoCustomPlot::replotShown(RefreshPriority priority) {
+    if (!isVisible()) {
+        replotWhenShown = true;
+        return;
+    }
+    replot(priority);
+}
+
+void LumoCustomPlot::showEvent(QShowEvent* event) {
+    QCustomPlot::showEvent(event);
+    if (replotWhenShown) {
+        replotWhenShown = false;
+        replot(rpQueuedReplot);
+    }
+}
+
 void LumoCustomPlot::mousePressEvent(QMouseEvent* event) {
     userControlled = true;
     QCustomPlot::mousePressEvent(event);

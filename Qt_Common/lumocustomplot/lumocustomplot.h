@@ -13,8 +13,16 @@ public:
     // True while the user, not the page, controls the axis ranges.
     bool userControlled = false;
 
+    // replot(priority) while the plot can be seen; a hidden plot (a page in
+    // another tab) replots once, when it is shown again.
+    void replotShown(RefreshPriority priority);
+
 protected:
+    void showEvent(QShowEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+
+private:
+    bool replotWhenShown = false;
 };

@@ -3,6 +3,7 @@
 #include <QDir>
 
 #include "lumocustomplot.h"
+#include "storedgraph.h"
 
 namespace runplots {
 
@@ -19,6 +20,12 @@ namespace {
 // wide and low, and so are the pictures.
 constexpr int kPictureWidth = 1200;
 constexpr int kPictureHeight = 480;
+
+QCPGraph* addStoredGraph(QCustomPlot* plot, QCPAxis* valueAxis) {
+    auto* graph = new StoredGraph(plot->xAxis, valueAxis);  // the plot takes it
+    graph->setName(QStringLiteral("Graph %1").arg(plot->graphCount()));
+    return graph;
+}
 
 QPen linePen(const char* colour) {
     return QPen(QBrush(QColor(colour)), 1, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin);
@@ -52,8 +59,24 @@ void applyLightLook(QCPAxis* valueAxis) {
     valueAxis->grid()->setPen(gridPen);
 }
 
+void addPoint(QCustomPlot* plot, int graph, double key, double value) {
+    if (StoredGraph* stored = StoredGraph::of(plot->graph(graph)))
+        stored->addPoint(key, value);
+    else
+        plot->graph(graph)->addData(key, value);
+}
+
+void clearCurves(QCustomPlot* plot) {
+    for (int i = 0; i < plot->graphCount(); ++i) {
+        if (StoredGraph* stored = StoredGraph::of(plot->graph(i)))
+            stored->clearPoints();
+        else
+            plot->graph(i)->data()->clear();
+    }
+}
+
 void setUpConcPlot(QCustomPlot* plot) {
-    plot->addGraph();
+    addStoredGraph(plot, plot->yAxis);
     plot->graph(0)->setPen(curvePen(QColor(kConcColour)));
     plot->yAxis->setRange(-10, kConcAxisStart);
     plot->xAxis->setLabel(QStringLiteral("Time [s]"));
@@ -70,7 +93,7 @@ void setUpEnviroPlot(QCustomPlot* plot) {
         const EnviroCurve& curve = kEnviroCurves[i];
         if (curve.rightAxis)
             plot->yAxis2->setVisible(true);
-        plot->addGraph(plot->xAxis, curve.rightAxis ? plot->yAxis2 : plot->yAxis);
+        addStoredGraph(plot, curve.rightAxis ? plot->yAxis2 : plot->yAxis);
         plot->graph(i)->setPen(curvePen(QColor(curve.colour)));
         plot->graph(i)->setName(QLatin1String(curve.name));
     }
@@ -184,17 +207,18 @@ void RunPlots::setConcUnit(const QString& unit) {
 }
 
 void RunPlots::addSample(const Sample& sample) {
-    conc->graph(0)->addData(sample.seconds, sample.concentration);
+    runplots::addPoint(conc.get(), 0, sample.seconds, sample.concentration);
     // The page raises the axis past each value that exceeds it and never lowers it.
     concAxisMax = runplots::raisedConcAxis(concAxisMax, sample.concentration);
-    enviro->graph(0)->addData(sample.seconds, sample.temperature);
-    enviro->graph(1)->addData(sample.seconds, sample.pressure);
-    enviro->graph(2)->addData(sample.seconds, sample.humidity);
+    runplots::addPoint(enviro.get(), 0, sample.seconds, sample.temperature);
+    runplots::addPoint(enviro.get(), 1, sample.seconds, sample.pressure);
+    runplots::addPoint(enviro.get(), 2, sample.seconds, sample.humidity);
+    hasSamples = true;
     lastSeconds = sample.seconds;
 }
 
 void RunPlots::finish() {
-    if (conc->graph(0)->data()->isEmpty())
+    if (!hasSamples)
         return;
     runplots::followRun(conc.get(), enviro.get(), lastSeconds, concAxisMax);
 }

@@ -48,6 +48,12 @@ void setConcUnit(QCustomPlot* plot, const QString& unit);
 // `lastSeconds`: time from 0, concentration -10 .. axisMax, the environment
 // axes fitted to their curves and widened as the page widens them.
 void followRun(QCustomPlot* conc, QCustomPlot* enviro, double lastSeconds, double concAxisMax);
+// Curves made by setUpConcPlot / setUpEnviroPlot keep every point in a store
+// and show what the plot can (StoredGraph): points go in through addPoint and
+// go out through clearCurves.
+void addPoint(QCustomPlot* plot, int graph, double key, double value);
+void clearCurves(QCustomPlot* plot);
+
 // The page's light look alone, for other plots; the second form styles a value
 // axis added to such a plot like its left and right axes.
 void applyLightLook(QCustomPlot* plot);
@@ -106,4 +112,5 @@ private:
     std::unique_ptr<LumoCustomPlot> enviro;
     double concAxisMax = runplots::kConcAxisStart;
     double lastSeconds = 0;
+    bool hasSamples = false;
 };

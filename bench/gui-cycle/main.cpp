@@ -3,7 +3,7 @@
 // layout and painting the event loop then does for them) against a bare
 // QCustomPlot replot of the same curves, shown and painted the same way, at
 // 10k, 100k and 1M recorded cycles; and the memory one recorded cycle holds
-// (plot points and the two per-cycle history lists).
+// (a point on each curve).
 //
 // Run with QT_QPA_PLATFORM=offscreen. Optional arguments: cycles per timed round
 // (30), largest run length (1000000).
@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "lumocustomplot.h"
+#include "runplots.h"
 #include "tarnlitesystemtab.h"
 #include "vqs.h"
 
@@ -39,10 +40,10 @@ void prefill(QCustomPlot* conc, QCustomPlot* enviro, long from, long to, double 
         double c, t, p, rh;
         sample(n, &c, &t, &p, &rh);
         const double key = keyFrom + (keyTo - keyFrom) * double(n - from) / double(to - from);
-        conc->graph(0)->addData(key, c);
-        enviro->graph(0)->addData(key, t);
-        enviro->graph(1)->addData(key, p);
-        enviro->graph(2)->addData(key, rh);
+        runplots::addPoint(conc, 0, key, c);
+        runplots::addPoint(enviro, 0, key, t);
+        runplots::addPoint(enviro, 1, key, p);
+        runplots::addPoint(enviro, 2, key, rh);
     }
 }
 
@@ -181,21 +182,14 @@ int main(int argc, char** argv) {
         std::printf("%10ld %14.3f %14.3f %8.2f %16.3f\n", size, pageMs, bareMs, pageMs / bareMs, median(replotRounds));
     }
 
-    // Memory held per recorded cycle: what the page keeps for each one, one
-    // point on each of the four curves and one entry in each history list.
+    // Memory held per recorded cycle: one point on each of the four curves.
     {
         const long cycles = 1000000;
         QCustomPlot c, e;
-        c.addGraph();
-        for (int i = 0; i < 3; ++i)
-            e.addGraph();
-        QList<float> mid, max;
+        runplots::setUpConcPlot(&c);
+        runplots::setUpEnviroPlot(&e);
         const size_t before = heapInUse();
         prefill(&c, &e, 0, cycles, 0, cycles * 2.0);
-        for (long n = 0; n < cycles; ++n) {
-            mid.append(float(n));
-            max.append(float(n));
-        }
         const size_t after = heapInUse();
         std::printf("memory: %.1f bytes per recorded cycle (%ld cycles, %.1f MB heap)\n",
                     double(after - before) / cycles, cycles, double(after - before) / 1e6);

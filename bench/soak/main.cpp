@@ -54,9 +54,11 @@ using pagedriver::startSensor;
 constexpr int kSensors = 8;
 constexpr double kFaultProbability = 0.02;  // per request
 constexpr int kHangUpEverySeconds = 15;     // one sensor at a time, in turn
-// What a page keeps of every recorded cycle: two plot points of 16 bytes for
-// each of five curves, and two floats of history.
-constexpr double kKeptPerCycle = 84.0;
+// What the program keeps of every recorded cycle: a point of a little over 8
+// bytes (a key offset and a float value, with its share of the summaries the
+// envelopes are drawn from) on each of five curves, four on the page and one
+// on the All sensors panel.
+constexpr double kKeptPerCycle = 42.0;
 
 double rssBytes() {
     long pages = 0, resident = 0;
