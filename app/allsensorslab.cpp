@@ -6,6 +6,7 @@
 
 #include "allsensorspanel.h"
 #include "lumocustomplot.h"
+#include "storedgraph.h"
 
 void AllSensorsPanel::setLab(LabSensors* source) {
     lab = source;
@@ -65,7 +66,7 @@ void AllSensorsPanel::takeRemote(Entry& entry, const LabSensor& sensor) {
         entry.hasRange = false;
         entry.lastKey = 0;
         if (entry.curve)
-            entry.curve->data()->clear();
+            entry.curve->clearPoints();
         plotDirty = true;
     }
     const bool renamed = entry.snap.name != snap.name;

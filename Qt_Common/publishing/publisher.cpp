@@ -121,7 +121,7 @@ private:
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
             wake_.wait(lock, [this] {
-                return halting_ || (connected_ && queue_.hasQueued() && queue_.inFlight() < size_t(kWindow));
+                return halting_ || (connected_ && !resending_ && queue_.hasQueued() && queue_.inFlight() < size_t(kWindow));
             });
             if (halting_)
                 return;
@@ -182,6 +182,9 @@ private:
         if (sent)
             ownMids_.insert(mid);
         connected_ = true;
+        // The client library resends what was in flight only after this callback; a new
+        // message handed now would overtake them, so new ones wait for their acknowledgements.
+        resending_ = queue_.inFlight() > 0;
         wake_.notify_all();
     }
 
@@ -197,6 +200,8 @@ private:
         if (ownMids_.erase(mid) > 0)
             return;
         queue_.acknowledge(mid);
+        if (resending_ && queue_.inFlight() == 0)
+            resending_ = false;
         afterProgress();
     }
 
@@ -219,6 +224,7 @@ private:
     std::set<int> ownMids_;
     std::set<QString> sensors_;
     bool connected_ = false;
+    bool resending_ = false;
     bool halting_ = false;
     bool dropping_ = false;
     quint64 episodeDrops_ = 0;

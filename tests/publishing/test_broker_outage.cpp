@@ -59,7 +59,10 @@ private slots:
         pace.stop();
 
         QTRY_COMPARE_WITH_TIMEOUT(inbox.distinctCycles(sensor), int(published), kLong);
-        QVERIFY2(inOrderWithoutGaps(inbox.runCycles(sensor), published), "cycles out of order or missing");
+        QList<QString> seen;
+        for (qint64 c : inbox.runCycles(sensor))
+            seen << QString::number(c);
+        QVERIFY2(inOrderWithoutGaps(inbox.runCycles(sensor), published), qPrintable("cycles out of order or missing: " + seen.join(' ')));
         QTRY_COMPARE_WITH_TIMEOUT(publisher.counts().queued, quint64(0), kLong);
         QCOMPARE(publisher.counts().dropped, quint64(0));
         int problems = 0;
