@@ -44,6 +44,21 @@ vqssim::Identity usbIdentity() {
     return id;
 }
 
+// A gas chamber filled and flushed again and again, so that gas marks, response times,
+// alarms and the cursors have something to show: gas at 20 s of the sensor's sample
+// clock, flushed at 140 s, every 4 minutes for two days; each sensor answers as a
+// first-order sensor of its own speed, with a little noise.
+vqssim::Options chamberOptions(double percentLel, double tau) {
+    vqssim::Options options;
+    for (int k = 0; k < 2 * 24 * 15; ++k) {
+        options.gasProfile.steps.emplace_back(20.0 + 240.0 * k, percentLel);
+        options.gasProfile.steps.emplace_back(140.0 + 240.0 * k, 0.0);
+    }
+    options.gasProfile.tau = tau;
+    options.gasProfile.noise = percentLel * 0.005;
+    return options;
+}
+
 PortCandidate candidate(const SimulatedPort& port, const vqssim::Simulator& sim) {
     PortCandidate c;
     c.name = QLatin1String(port.name);
@@ -76,8 +91,8 @@ const FirmwareVersion DemoSensors::kOnDiskFirmware{{4, 2, 0, 0}};
 DemoSensors::DemoSensors(const QString& dir, QObject* parent)
     : QObject(parent),
       appDir(dir),
-      uart(new vqssim::Simulator(vqssim::Framing::Uart, uartIdentity())),
-      usb(new vqssim::Simulator(vqssim::Framing::Usb, usbIdentity())) {}
+      uart(new vqssim::Simulator(vqssim::Framing::Uart, uartIdentity(), chamberOptions(40.0, 4.0))),
+      usb(new vqssim::Simulator(vqssim::Framing::Usb, usbIdentity(), chamberOptions(30.0, 7.0))) {}
 
 DemoSensors::~DemoSensors() {
     PortLister::setSource({});
