@@ -11,6 +11,7 @@
 #include <cmath>
 
 #include <qcustomplot.h>
+#include "gasmarks.h"
 #include "presentation.h"
 #include "runplots.h"
 #include "runreader.h"
@@ -210,9 +211,13 @@ QString unitMismatch(const Run& first, const Run& other) {
 
 void markEvents(QCustomPlot* plot, const Run& run) {
     for (const RunEvent& event : run.events) {
-        const double x = run.secondsOf(event);
+        // A gas mark or note carries its exact run time; the log's stamp has whole seconds only.
+        GasMark mark;
+        const bool exact = parseGasMark(event.text, &mark) && mark.exactTime;
+        const double x = exact ? mark.seconds : run.secondsOf(event);
         if (std::isfinite(x))
-            runplots::addEventMark(plot, x, event.label(), eventColour(event.kind));
+            runplots::addEventMark(plot, x, exact ? mark.text : event.label(),
+                                   exact ? QColor("#808080") : eventColour(event.kind));
     }
     fitTimeAxis(plot);
 }

@@ -257,7 +257,7 @@ private slots:
         }
         writeFile(dir + "/vqsData.csv", csv);
         writeFile(dir + "/timelog.txt", "2024_03_15 - 14_25_30: Started\r\n2024_03_15 - 14_25_50: " +
-                                            gasMarkEvent(GasMark::GasOn, 21, 20.0).toUtf8() + "\r\n2024_03_15 - 14_27_20: " +
+                                            gasMarkEvent(GasMark::GasOn, 21, 20.0).toUtf8() + "\r\n2024_03_15 - 14_27_21: " +
                                             gasMarkEvent(GasMark::GasOff, 111, 110.0).toUtf8() +
                                             "\r\n2024_03_15 - 14_28_51: Stopped\r\n");
 
@@ -274,6 +274,15 @@ private slots:
                  qPrintable(lines[1]));
         QVERIFY2(QRegularExpression("^Gas off at 110.000 s \\(cycle 111\\): fall t10 11\\.\\d s ").match(lines[2]).hasMatch(),
                  qPrintable(lines[2]));
+
+        // Marks stand at their exact run time, not at the log's whole-second stamp (111 s).
+        QList<double> gasOff;
+        for (QCPItemText* text : viewer->findChildren<QCPItemText*>())
+            if (text->text() == QLatin1String("Gas off"))
+                gasOff << text->position->coords().x();
+        QVERIFY(!gasOff.isEmpty());
+        for (double x : gasOff)
+            QCOMPARE(x, 110.0);
 
         StatsCursors* cursors = viewer->statsCursors();
         auto* label = viewer->findChild<QLabel*>("label_cursorStats");
