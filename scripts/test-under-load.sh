@@ -36,31 +36,9 @@ for suite in "${suites[@]}"; do
     "build_$suite"
 done
 
-hogs=()
-stop_hogs() {
-    for pid in "${hogs[@]}"; do
-        kill "$pid" 2>/dev/null || true
-    done
-    for pid in "${hogs[@]}"; do
-        wait "$pid" 2>/dev/null || true
-    done
-    hogs=()
-}
-trap stop_hogs EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
-
-if command -v stress-ng >/dev/null 2>&1; then
-    stress-ng --cpu 2 --quiet &
-    hogs+=($!)
-    echo "test-under-load: stress-ng --cpu 2 running (pid ${hogs[0]})"
-else
-    for _ in 1 2; do
-        (while :; do :; done) &
-        hogs+=($!)
-    done
-    echo "test-under-load: stress-ng not found; two shell busy-loops running (${hogs[*]})"
-fi
+start_hogs
 
 summary=()
 failed=0
