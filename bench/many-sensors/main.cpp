@@ -57,6 +57,8 @@
 #include "tarnlitesystemtab.h"
 #include "vqs.h"
 
+#include "residentmemory.h"
+
 namespace {
 
 using pagedriver::part;
@@ -66,15 +68,7 @@ using pagedriver::startSensor;
 constexpr int kSensors = 16;
 constexpr int kProbeMs = 10;
 
-double rssMiB() {
-    long pages = 0, resident = 0;
-    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(f);
-    }
-    return double(resident) * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
-}
+double rssMiB() { return residentBytes() / (1024.0 * 1024.0); }
 
 double threadCpuSeconds() {
     timespec t{};

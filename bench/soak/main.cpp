@@ -45,6 +45,8 @@
 #include "tarnlitesystemtab.h"
 #include "vqs.h"
 
+#include "residentmemory.h"
+
 namespace {
 
 using pagedriver::part;
@@ -60,15 +62,7 @@ constexpr int kHangUpEverySeconds = 15;     // one sensor at a time, in turn
 // on the All sensors panel.
 constexpr double kKeptPerCycle = 42.0;
 
-double rssBytes() {
-    long pages = 0, resident = 0;
-    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(f);
-    }
-    return double(resident) * double(sysconf(_SC_PAGESIZE));
-}
+double rssBytes() { return residentBytes(); }
 
 int entriesIn(const char* directory) {
     return QDir(QString::fromLatin1(directory)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size();

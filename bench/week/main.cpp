@@ -47,19 +47,13 @@
 #define HAVE_STORE 1
 #endif
 
+#include "residentmemory.h"
+
 namespace {
 
 using pagedriver::runLoop;
 
-double rssBytes() {
-    long pages = 0, resident = 0;
-    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(f);
-    }
-    return double(resident) * double(sysconf(_SC_PAGESIZE));
-}
+double rssBytes() { return residentBytes(); }
 
 double percentile(std::vector<double> values, double share) {
     if (values.empty())
